@@ -1,0 +1,1 @@
+// Build-compatibility check performed once before main (placeholder).

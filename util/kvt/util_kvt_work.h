@@ -1,0 +1,41 @@
+// Entry points of the data-tree layer: whole-tree reading and the creation of
+// sequential readers and writers, in the text or the binary encoding.
+#pragma once
+
+#include <cstdint>
+
+#include "util/file/util_file_stream.h"
+#include "util/msg/util_msg_handler.h"
+#include "util/str/util_str_str.h"
+
+class qvl_CUtilKvtChunk;
+class qvl_CUtilKvtSeqRead;
+class qvl_CUtilKvtSeqWrite;
+
+// Flag of CreateSeqWriteStream that asks for the binary encoding (0: text).
+constexpr int qvl_KvtFlagBinary = 0x8000;
+
+class qvl_CUtilKvtWork {
+public:
+  // Reads the whole tree of stream (either encoding, detected from its first
+  // bytes). name is the file name used in context texts; when it is empty the
+  // stream's own path is used. Problems are reported to handler at level 2
+  // (thrown when handler is null). Returns the root chunk with one reference
+  // taken for the caller; never null: a tree that could not be read, or a
+  // null stream, gives an empty root chunk.
+  static qvl_CUtilKvtChunk* ReadStreamSimple(qvl_CUtilMsgHandler* handler, const qvl_CUtilStr& name,
+                                             qvl_CUtilStream* stream, bool unused);
+
+  // A sequential reader on stream (either encoding) with one reference taken
+  // for the caller; null when stream is null. name as above.
+  static qvl_CUtilKvtSeqRead* CreateSeqReadStreamSimple(qvl_CUtilMsgHandler* handler,
+                                                        const qvl_CUtilStr& name,
+                                                        qvl_CUtilStream* stream, bool unused);
+
+  // A sequential writer on stream with one reference taken for the caller;
+  // flags qvl_KvtFlagBinary asks for the binary encoding, 0 for text. The
+  // writer reports nothing itself: the stream reports its own failures.
+  static qvl_CUtilKvtSeqWrite* CreateSeqWriteStream(qvl_CUtilMsgHandler* handler,
+                                                    const qvl_CUtilStr& name,
+                                                    qvl_CUtilStream* stream, int flags);
+};
