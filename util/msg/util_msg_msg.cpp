@@ -39,6 +39,22 @@ std::string qvl_CUtilMsg::GetFilledText() const {
   return out;
 }
 
+std::string qvl_MsgConsoleLine(int level, const qvl_CUtilMsg& msg) {
+  if (level <= 1) return msg.GetFilledText();
+  std::string line;
+  qvl_CUtilStr context = msg.GetContext();
+  if (!context.IsEmpty()) {
+    line += context.View();
+    line += ": ";
+  }
+  line += "error: ";
+  line += msg.GetFilledText();
+  line += " [";
+  line += msg.GetId().View();
+  line += "]";
+  return line;
+}
+
 qvl_CUtilExceptionStd::qvl_CUtilExceptionStd(const std::exception& e)
     : qvl_CUtilMsg("util/msg/util_msg_msg.std_exception", "Standard exception: [1]") {
   AddInfo("");
