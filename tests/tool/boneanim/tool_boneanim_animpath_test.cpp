@@ -1,19 +1,19 @@
 // Tests of the path-level key operations: the merged key-time walk, the exact
 // identity test and snapping to the identity within tolerances.
+#include "tool/boneanim/tool_boneanim_animpath.h"
+
 #include <gtest/gtest.h>
 
 #include <cfloat>
 #include <limits>
 #include <vector>
 
-#include "tool/boneanim/tool_boneanim_animpath.h"
-
 namespace {
 
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
 class AnimPathTest : public ::testing::Test {
-protected:
+ protected:
   qvl_CUtilPtr<qvl_CUtilMemPool> m_pool{new qvl_CUtilMemPool()};
   AnimPath m_path{};
 
@@ -58,9 +58,9 @@ TEST_F(AnimPathTest, IsIdentityComparesExactly) {
     bool identity;
   };
   const Case cases[] = {
-      {{-0.0f, 0.0f, -0.0f}, {0, 0, 0, 1}, true},          // −0 counts as zero
+      {{-0.0f, 0.0f, -0.0f}, {0, 0, 0, 1}, true},  // −0 counts as zero
       {{0, 0, 0}, {-0.0f, -0.0f, 0.0f, 1.0f}, true},
-      {{0, 0, 0}, {0, 0, 0, -1}, false},                   // the same rotation, other sign
+      {{0, 0, 0}, {0, 0, 0, -1}, false},  // the same rotation, other sign
       {{0, 0, 0}, {0, 0, 0, 0}, false},
       {{0, 0, 0}, {0, 0, 0, 1.0000001f}, false},
       {{0, 0, 1e-30f}, {0, 0, 0, 1}, false},
@@ -121,13 +121,13 @@ TEST_F(AnimPathTest, SnapRotationsMeasuresToThePositiveIdentity) {
       {{0, 0, 0, -1}, 1.99f, false},  // squared distance 4
       {{0, 0, 0, -1}, 2.0f, true},
       {{0, 0, 0, -1}, -2.0f, true},
-      {{0, 0, 0, 0}, 0.99f, false},   // squared distance 1
+      {{0, 0, 0, 0}, 0.99f, false},  // squared distance 1
       {{0, 0, 0, 0}, 1.0f, true},
       {{0.001f, 0, 0, 1}, 0.0f, false},
       {{0.001f, 0, 0, 1}, 0.002f, true},
       {{-0.0f, 0, -0.0f, 1}, 0.0f, true},  // exact distance 0: rewritten as +0
       {{0, 0, 0, 1.001f}, 0.001f, false},  // (w − 1)² in double is a little above 1e-6
-      {{-0.0f, 0, 0, 1}, kNaN, false},   // NaN snaps nothing: −0 stays
+      {{-0.0f, 0, 0, 1}, kNaN, false},     // NaN snaps nothing: −0 stays
   };
   for (const Case& c : cases) {
     AnimPath p{};

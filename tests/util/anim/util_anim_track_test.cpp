@@ -1,5 +1,7 @@
 // Tests of the key tracks: lookup, sampling with clamping and interpolation,
 // validated appending and the walk over key times.
+#include "util/anim/util_anim_track.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,8 +11,6 @@
 #include <random>
 #include <vector>
 
-#include "util/anim/util_anim_track.h"
-
 namespace {
 
 constexpr float kInf = std::numeric_limits<float>::infinity();
@@ -19,7 +19,7 @@ constexpr float kTol = 1e-6f;
 constexpr float kS = 0.70710678f;
 
 class TrackTest : public ::testing::Test {
-protected:
+ protected:
   qvl_CUtilPtr<qvl_CUtilMemPool> m_pool{new qvl_CUtilMemPool()};
   qvl_CUtilMemPool* Pool() { return m_pool.Get(); }
 
@@ -72,7 +72,8 @@ TEST_F(TrackTest, TwoKeysClampAndInterpolate) {
     Vector3 want;
   };
   const Case cases[] = {
-      {-5.0f, a}, {0.0f, a}, {0.5f, {5.0f, 6.0f, -2.0f}}, {2.0f, b}, {7.0f, b}, {kNaN, a}, {-kInf, a}, {kInf, b},
+      {-5.0f, a}, {0.0f, a}, {0.5f, {5.0f, 6.0f, -2.0f}}, {2.0f, b}, {7.0f, b}, {kNaN, a},
+      {-kInf, a}, {kInf, b},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.t);
@@ -83,7 +84,7 @@ TEST_F(TrackTest, TwoKeysClampAndInterpolate) {
 TEST_F(TrackTest, EqualTimes) {
   const Vector3 a{1.0f, 0.0f, 0.0f}, b{2.0f, 0.0f, 0.0f}, c{4.0f, 2.0f, 0.0f};
   const TranslTrack t = MakeTransl({{1.0f, a}, {1.0f, b}, {2.0f, c}});
-  ExpectVec(SampleAt(t, 1.0f), a);  // the first of the equal keys
+  ExpectVec(SampleAt(t, 1.0f), a);                   // the first of the equal keys
   ExpectVec(SampleAt(t, 1.5f), {3.0f, 1.0f, 0.0f});  // from the last of them
   ExpectVec(SampleAt(t, 0.5f), a);
   ExpectVec(SampleAt(t, 2.0f), c);
@@ -97,7 +98,7 @@ TEST_F(TrackTest, FindKeyAndNextKeyTime) {
     float next;
   };
   const Case cases[] = {
-      {-FLT_MAX, 0, 0.0f}, {-1.0f, 0, 0.0f}, {0.0f, 0, 1.0f},  {0.5f, 1, 1.0f},      {1.0f, 1, 2.0f},
+      {-FLT_MAX, 0, 0.0f}, {-1.0f, 0, 0.0f},   {0.0f, 0, 1.0f},    {0.5f, 1, 1.0f},    {1.0f, 1, 2.0f},
       {1.5f, 3, 2.0f},     {2.0f, 3, FLT_MAX}, {3.0f, 4, FLT_MAX}, {kNaN, 0, FLT_MAX}, {kInf, 4, FLT_MAX},
   };
   for (const Case& c : cases) {

@@ -21,7 +21,9 @@ struct Bits4 {
   std::uint32_t v[4];
   bool operator==(const Bits4&) const = default;
 };
-Bits4 BitsOf(const Quat& q) { return {{FloatBits(q.x), FloatBits(q.y), FloatBits(q.z), FloatBits(q.w)}}; }
+Bits4 BitsOf(const Quat& q) {
+  return {{FloatBits(q.x), FloatBits(q.y), FloatBits(q.z), FloatBits(q.w)}};
+}
 
 void ExpectQuatNear(const Quat& got, const Quat& want, float tol = kTol) {
   EXPECT_NEAR(got.x, want.x, tol);
@@ -89,7 +91,9 @@ TEST(MathVector3, LerpEndPointsRandom) {
     const Vector3 b{std::ldexp(d(rng), e(rng)), std::ldexp(d(rng), e(rng)), std::ldexp(d(rng), e(rng))};
     const Vector3 r0 = Vector3::Lerp(a, b, 0.0f);
     const Vector3 r1 = Vector3::Lerp(a, b, 1.0f);
-    if (FloatBits(r0.x) != FloatBits(a.x) || FloatBits(r0.y) != FloatBits(a.y) || FloatBits(r0.z) != FloatBits(a.z)) ++failures;
+    if (FloatBits(r0.x) != FloatBits(a.x) || FloatBits(r0.y) != FloatBits(a.y) ||
+        FloatBits(r0.z) != FloatBits(a.z))
+      ++failures;
     if (r1.x != b.x || r1.y != b.y || r1.z != b.z) ++failures;
   }
   EXPECT_EQ(failures, 0);
