@@ -84,9 +84,9 @@ qvl_CUtilKvtPos qvl_CUtilKvtBinaryReader::PosOf(const char* p) {
 
 std::uint32_t qvl_CUtilKvtBinaryReader::U32At(const char* p) const { return LoadLe32(p); }
 
-void qvl_CUtilKvtBinaryReader::FailCount(const char* p, std::uint64_t need) {
+void qvl_CUtilKvtBinaryReader::FailCount(const char* p, const char* from, std::uint64_t need) {
   Fail(qvl_KvtErrBinCount, p,
-       std::to_string(need) + " bytes needed with " + std::to_string(Left(p)) + " left");
+       std::to_string(need) + " bytes needed with " + std::to_string(Left(from)) + " left");
 }
 
 std::string qvl_CUtilKvtBinaryReader::PeekText() {
@@ -110,12 +110,12 @@ int qvl_CUtilKvtBinaryReader::Peek() {
       // Each string's length is checked where it stands; the run count only
       // guaranteed 4 bytes per string.
       if (Left(m_p) < 4) {
-        FailCount(m_p, 4);
+        FailCount(m_p, m_p, 4);
         return qvl_KvtItemEnd;
       }
       std::uint64_t len = U32At(m_p);
       if (len > Left(m_p) - 4) {
-        FailCount(m_p, len + 4);
+        FailCount(m_p, m_p, len + 4);
         return qvl_KvtItemEnd;
       }
       m_tokEnd = m_p + 4 + len;
@@ -145,7 +145,7 @@ int qvl_CUtilKvtBinaryReader::Peek() {
         std::uint32_t v = U32At(p + 1);
         if (tag == qvl_KvtBinTagNameNew) {
           if (v > Left(p + 5)) {
-            FailCount(p + 1, std::uint64_t{v});
+            FailCount(p + 1, p + 5, std::uint64_t{v});
             return qvl_KvtItemEnd;
           }
           if (!IsValidName(std::string_view(p + 5, v))) {
@@ -176,7 +176,7 @@ int qvl_CUtilKvtBinaryReader::Peek() {
         // Every value takes at least 4 bytes (a string its length).
         std::uint64_t need = std::uint64_t{count} * 4;
         if (need > Left(p + 5)) {
-          FailCount(p + 1, need);
+          FailCount(p + 1, p + 5, need);
           return qvl_KvtItemEnd;
         }
         m_p = p + 5;

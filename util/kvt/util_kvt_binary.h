@@ -53,7 +53,8 @@ protected:
 private:
   std::uint32_t U32At(const char* p) const;
   std::size_t Left(const char* p) const { return static_cast<std::size_t>(m_end - p); }
-  void FailCount(const char* p, std::uint64_t need);
+  // A count at p that needs more bytes than there are from from on.
+  void FailCount(const char* p, const char* from, std::uint64_t need);
   std::uint32_t TakeU32Value();
 
   const char* m_p;

@@ -24,6 +24,7 @@ const char* const kErrDesc[qvl_KvtErrCount] = {
     "a valid key name",
     "the end of the data",
     "a key name or the end of the chunk",
+    "at most 256 nested chunks",
 };
 
 }  // namespace
@@ -59,7 +60,7 @@ void qvl_CUtilKvtReader::Fail(int code, const char* p, std::string_view found) {
 
 bool qvl_CUtilKvtReader::EnterDepth(const char* p) {
   if (m_depth + m_emptyDepth >= qvl_KvtMaxDepth) {
-    Fail(qvl_KvtErrNesting, p, "a deeper chunk");
+    Fail(m_binary ? qvl_KvtErrBinNesting : qvl_KvtErrNesting, p, "a deeper chunk");
     return false;
   }
   return true;

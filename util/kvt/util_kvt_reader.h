@@ -33,6 +33,7 @@ enum qvl_KvtErr : int {
   qvl_KvtErrBinName,        // a key name that is not a valid name
   qvl_KvtErrBinTrailing,    // bytes after the end mark
   qvl_KvtErrBinStructure,   // an item where it cannot stand (value at chunk start, stray end mark)
+  qvl_KvtErrBinNesting,     // chunks nested deeper than qvl_KvtMaxDepth
   qvl_KvtErrCount
 };
 
