@@ -198,36 +198,27 @@ int qvl_CUtilKvtTextReader::LexNumber(const char* p) {
     }
     return qvl_KvtItemFloat;
   }
-  const char* digits = q;
-  while (q < end && IsDigit(*q)) ++q;
-  std::size_t intDigits = static_cast<std::size_t>(q - digits);
-  std::size_t fracDigits = 0;
-  bool isFloat = false;
-  if (q < end && *q == '.') {
-    isFloat = true;
-    const char* f = ++q;
-    while (q < end && IsDigit(*q)) ++q;
-    fracDigits = static_cast<std::size_t>(q - f);
-  }
-  bool bad = intDigits + fracDigits == 0;
-  if (!bad && q < end && (*q == 'e' || *q == 'E')) {
-    isFloat = true;
-    ++q;
-    if (q < end && (*q == '+' || *q == '-')) ++q;
-    const char* e = q;
-    while (q < end && IsDigit(*q)) ++q;
-    bad = q == e;
-  }
-  if (bad || (q < end && (IsNameChar(*q) || *q == '.'))) {
+  // from_chars scans the longest number it can; the grammar is then checked on
+  // what it took and on the byte after it. It takes a '-' but no '+'.
+  const char* from = *p == '+' ? p + 1 : p;
+  std::from_chars_result r{from, std::errc::invalid_argument};
+  if (q < end && *q != '+' && *q != '-') r = std::from_chars(from, end, m_float);  // not "+-1", "--1"
+  q = r.ptr;
+  if (r.ec == std::errc::invalid_argument || q == from || (q < end && (IsNameChar(*q) || *q == '.'))) {
+    if (r.ec == std::errc::invalid_argument || q == from) q = p + 1;
     while (q < end && (IsNameChar(*q) || *q == '.' || *q == '+' || *q == '-')) ++q;
     Fail(qvl_KvtErrBadNumber, p, Quoted(std::string(p, q)));
     return qvl_KvtItemEnd;
   }
   m_tokEnd = q;
-  // from_chars takes a '-' but no '+'.
-  const char* from = *p == '+' ? p + 1 : p;
+  bool isFloat = false;
+  for (const char* c = from; c < q; ++c) {
+    if (*c == '.' || *c == 'e' || *c == 'E') {
+      isFloat = true;
+      break;
+    }
+  }
   if (isFloat) {
-    auto r = std::from_chars(from, q, m_float);
     if (r.ec == std::errc::result_out_of_range) {
       // Underflow becomes a zero of the literal's sign; overflow is an error.
       if (!MagnitudeBelowOne(from, q)) {
@@ -235,14 +226,11 @@ int qvl_CUtilKvtTextReader::LexNumber(const char* p) {
         return qvl_KvtItemEnd;
       }
       m_float = neg ? -0.0f : 0.0f;
-    } else if (r.ec != std::errc() || r.ptr != q) {
-      Fail(qvl_KvtErrBadNumber, p, Quoted(std::string(p, q)));
-      return qvl_KvtItemEnd;
     }
     return qvl_KvtItemFloat;
   }
-  auto r = std::from_chars(from, q, m_int);
-  if (r.ec != std::errc() || r.ptr != q) {
+  auto ri = std::from_chars(from, q, m_int);
+  if (ri.ec != std::errc() || ri.ptr != q) {
     Fail(qvl_KvtErrIntRange, p, Quoted(std::string(p, q)));
     return qvl_KvtItemEnd;
   }
