@@ -255,11 +255,12 @@ int main(int argc, char** argv) {
 
   qvl_CUtilPtr<qvl_CUtilStream> textStream(new qvl_CUtilMemStream(text, "bench.kvt"));
   qvl_CUtilPtr<qvl_CUtilStream> binStream(new qvl_CUtilMemStream(bin, "bench.kvt"));
-  if (argc > 3 && std::strcmp(argv[3], "profile") == 0) {
+  if (argc > 3 && std::strncmp(argv[3], "profile", 7) == 0) {
     // Only the readers, many times, for a profiler.
     long n = 0;
     double sum = 0.0;
-    for (int i = 0; i < 20; ++i) sum += LoadLikeALoader(binStream.Get(), &n) + LoadLikeALoader(textStream.Get(), &n);
+    for (int i = 0; i < 20; ++i) sum += LoadLikeALoader(binStream.Get(), &n);
+    for (int i = 0; i < 20 && std::strcmp(argv[3], "profile") == 0; ++i) sum += LoadLikeALoader(textStream.Get(), &n);
     std::printf("checksum %g\n", sum);
     return 0;
   }

@@ -35,7 +35,13 @@ const char* qvl_KvtErrDesc(int code) {
 
 qvl_CUtilKvtReader::qvl_CUtilKvtReader(qvl_CUtilMsgHandler* handler, const qvl_CUtilStr& file,
                                        std::string_view data)
-    : m_begin(data.data()), m_end(data.data() + data.size()), m_handler(RefAddOf(handler)), m_file(file) {}
+    : m_begin(data.data()),
+      m_end(data.data() + data.size()),
+      m_p(m_begin),
+      m_tokStart(m_begin),
+      m_tokEnd(m_begin),
+      m_handler(RefAddOf(handler)),
+      m_file(file) {}
 
 qvl_CUtilKvtReader::~qvl_CUtilKvtReader() { RefReleaseOf(m_handler); }
 
@@ -47,6 +53,8 @@ void qvl_CUtilKvtReader::Report(const qvl_CUtilMsg& msg) {
 void qvl_CUtilKvtReader::Fail(int code, const char* p, std::string_view found) {
   if (m_failed) return;
   m_failed = true;
+  m_peeked = false;
+  m_item = qvl_KvtItemEnd;
   m_errCode = code;
   m_errPos = PosOf(p);
   bool binary = code >= qvl_KvtErrBinVersion;
@@ -56,6 +64,15 @@ void qvl_CUtilKvtReader::Fail(int code, const char* p, std::string_view found) {
   msg.AddInfo(qvl_KvtErrDesc(code));
   msg.AddInfo(qvl_CUtilStr(found));
   Report(msg);
+}
+
+void qvl_CUtilKvtReader::FailQuoted(int code, const char* p, const char* from, const char* to) {
+  std::string found;
+  found.reserve(static_cast<std::size_t>(to - from) + 2);
+  found += '\'';
+  found.append(from, to);
+  found += '\'';
+  Fail(code, p, found);
 }
 
 bool qvl_CUtilKvtReader::EnterDepth(const char* p) {
@@ -112,14 +129,14 @@ void qvl_CUtilKvtReader::Misuse(const char* what) {
 qvl_CUtilStr qvl_CUtilKvtReader::GetInfo() { return PosOf(m_keyStart ? m_keyStart : m_begin).ToText(m_file); }
 
 qvl_CUtilKvtPos qvl_CUtilKvtReader::GetNextPos() {
-  Peek();
+  PeekItem();
   return m_failed ? m_errPos : PosOf(PeekStart());
 }
 
 int qvl_CUtilKvtReader::IsKey() {
   if (m_failed || m_emptyDepth > 0) return 0;
   if (m_keyOpen) EndKey();
-  int item = Peek();
+  int item = PeekItem();
   switch (item) {
     case qvl_KvtItemName: return 1;
     case qvl_KvtItemClose:
@@ -156,20 +173,20 @@ void qvl_CUtilKvtReader::EndKey() {
 
 int qvl_CUtilKvtReader::IsValue() {
   if (m_failed || m_emptyDepth > 0 || !m_keyOpen) return 0;
-  int item = Peek();
+  int item = PeekItem();
   return item >= qvl_KvtItemInt && item <= qvl_KvtItemOpen ? 1 : 0;
 }
 
-int qvl_CUtilKvtReader::PeekValueType() { return IsValue() > 0 ? TypeOfItem(Peek()) : qvl_KvtTypeNone; }
+int qvl_CUtilKvtReader::PeekValueType() { return IsValue() > 0 ? TypeOfItem(PeekItem()) : qvl_KvtTypeNone; }
 
 void qvl_CUtilKvtReader::SkipValue() {
-  switch (Peek()) {
-    case qvl_KvtItemInt: TakeInt(); break;
-    case qvl_KvtItemFloat: TakeFloat(); break;
-    case qvl_KvtItemStr: SkipStr(); break;
+  switch (PeekItem()) {
+    case qvl_KvtItemInt:
+    case qvl_KvtItemFloat:
+    case qvl_KvtItemStr: Consume(); break;
     case qvl_KvtItemOpen: {
       if (!EnterDepth(PeekStart())) return;
-      TakeOpen();
+      Consume();
       ++m_depth;
       m_keyOpen = false;
       qvl_CUtilStr keyName = m_keyName;
@@ -187,10 +204,10 @@ float qvl_CUtilKvtReader::ReadFloat() {
     Misuse("a value read outside a key");
     return 0.0f;
   }
-  int item = Peek();
+  int item = PeekItem();
   switch (item) {
-    case qvl_KvtItemFloat: return TakeFloat();
-    case qvl_KvtItemInt: return static_cast<float>(TakeInt());
+    case qvl_KvtItemFloat: Consume(); return m_float;
+    case qvl_KvtItemInt: Consume(); return static_cast<float>(m_int);
     case qvl_KvtItemStr:
     case qvl_KvtItemOpen:
       TypeError(qvl_KvtTypeFloat, TypeOfItem(item));
@@ -208,9 +225,9 @@ std::int32_t qvl_CUtilKvtReader::ReadInt() {
     Misuse("a value read outside a key");
     return 0;
   }
-  int item = Peek();
+  int item = PeekItem();
   switch (item) {
-    case qvl_KvtItemInt: return TakeInt();
+    case qvl_KvtItemInt: Consume(); return m_int;
     case qvl_KvtItemFloat:
     case qvl_KvtItemStr:
     case qvl_KvtItemOpen:
@@ -229,7 +246,7 @@ qvl_CUtilStr qvl_CUtilKvtReader::ReadStr() {
     Misuse("a value read outside a key");
     return {};
   }
-  int item = Peek();
+  int item = PeekItem();
   switch (item) {
     case qvl_KvtItemStr: return TakeStr();
     case qvl_KvtItemInt:
@@ -250,10 +267,10 @@ void qvl_CUtilKvtReader::BeginChunk() {
     ++m_emptyDepth;
     return;
   }
-  int item = Peek();
+  int item = PeekItem();
   if (item == qvl_KvtItemOpen) {
     if (!EnterDepth(PeekStart())) return;
-    TakeOpen();
+    Consume();
     ++m_depth;
     m_keyOpen = false;
     return;
@@ -282,7 +299,7 @@ void qvl_CUtilKvtReader::EndChunk() {
       m_keyOpen = true;
       EndKey();
     }
-    if (!m_failed && Peek() == qvl_KvtItemClose) TakeClose();
+    if (!m_failed && PeekItem() == qvl_KvtItemClose) Consume();
   }
   --m_depth;
   m_keyOpen = true;

@@ -56,7 +56,8 @@ enum qvl_KvtItem : int {
 
 // Base of the text and binary readers. The public operations of
 // qvl_CUtilKvtSeqRead are implemented here once on top of a small look-ahead
-// (Peek and the Take functions) that each encoding supplies.
+// (Peek and the Take functions) that each encoding supplies; the common
+// reads work on the look-ahead's fields without further virtual calls.
 class qvl_CUtilKvtReader : public qvl_CUtilKvtSeqRead {
 public:
   // data must stay valid while the reader lives (the stream's bytes).
@@ -91,27 +92,32 @@ public:
   virtual qvl_CUtilKvtPos PosOf(const char* p) = 0;
 
 protected:
-  // Look-ahead of one item at the read position; after a parse error
-  // qvl_KvtItemEnd. Idempotent until one of the Take functions consumes it.
+  // Look-ahead of one item at m_p: sets m_item, m_tokStart, m_tokEnd and,
+  // for numbers, m_int / m_float; m_peeked until the item is consumed.
+  // qvl_KvtItemEnd after a parse error.
   virtual int Peek() = 0;
+  int PeekItem() { return m_peeked ? m_item : Peek(); }
   // Start of the item Peek saw (for positions).
-  virtual const char* PeekStart() = 0;
-  virtual qvl_CUtilStr TakeName() = 0;
-  virtual std::int32_t TakeInt() = 0;
-  virtual float TakeFloat() = 0;
-  virtual qvl_CUtilStr TakeStr() = 0;
+  const char* PeekStart() const { return m_tokStart; }
   // The item Peek saw as it stands in the data, for messages ("'='").
   virtual std::string PeekText() = 0;
-  // Consumes a string without decoding it.
-  virtual void SkipStr() = 0;
-  virtual void TakeOpen() = 0;
-  virtual void TakeClose() = 0;
+  // Consume the peeked name (resp. string) and give it.
+  virtual qvl_CUtilStr TakeName() = 0;
+  virtual qvl_CUtilStr TakeStr() = 0;
+  // Consumes the peeked item (a number, a string not wanted, a brace).
+  void Consume() {
+    m_p = m_tokEnd;
+    m_peeked = false;
+  }
   // At the end of the root: checks that nothing follows.
   virtual void CheckEnd() {}
 
   // Reports the first parse error (code at p) with the found text and marks
   // the reader failed; later calls do nothing.
   void Fail(int code, const char* p, std::string_view found);
+  // Fail with the bytes [from, to) in quotes as the found text. Kept out of
+  // line so that the lexers' hot paths carry no string temporaries.
+  [[gnu::cold, gnu::noinline]] void FailQuoted(int code, const char* p, const char* from, const char* to);
   // The shared name for the bytes of a key name, so that repeated names
   // share one storage instead of allocating each time.
   qvl_CUtilStr InternName(std::string_view name);
@@ -120,6 +126,13 @@ protected:
 
   const char* m_begin;
   const char* m_end;
+  const char* m_p;  // read position
+  bool m_peeked = false;
+  int m_item = qvl_KvtItemEnd;
+  const char* m_tokStart;
+  const char* m_tokEnd;
+  std::int32_t m_int = 0;
+  float m_float = 0.0f;
   bool m_failed = false;
   bool m_binary = false;  // selects the binary error codes for structure errors
   bool m_keyOpen = false;

@@ -118,6 +118,33 @@ qvl_CUtilKvtPos qvl_CUtilKvtTextReader::PosOf(const char* p) {
   return qvl_CUtilKvtPos::OfText(m_line, static_cast<std::uint32_t>(p - m_lineStart + 1));
 }
 
+void qvl_CUtilKvtTextReader::FailExcerpt(const char* p) { Fail(qvl_KvtErrUnexpected, p, Excerpt(p, m_end)); }
+
+float qvl_CUtilKvtTextReader::ReadFloat() {
+  // The common case, a float literal followed by white space or a brace, is
+  // read here directly; everything else takes the general look-ahead.
+  if (!m_peeked && m_keyOpen && m_emptyDepth == 0 && !m_failed) {
+    const char* p = m_p;
+    const char* end = m_end;
+    while (p < end && (*p == ' ' || *p == '\n' || *p == '\t' || *p == '\r')) ++p;
+    if (p < end && (IsDigit(*p) || *p == '-')) {
+      float f;
+      auto r = std::from_chars(p, end, f);
+      const char* q = r.ptr;
+      if (r.ec == std::errc() && q > p &&
+          (q == end || *q == ' ' || *q == '\n' || *q == '\r' || *q == '\t' || *q == '}' || *q == '{')) {
+        for (const char* c = p; c < q; ++c) {
+          if (*c == '.' || *c == 'e' || *c == 'E') {
+            m_p = q;
+            return f;
+          }
+        }
+      }
+    }
+  }
+  return qvl_CUtilKvtReader::ReadFloat();
+}
+
 std::string qvl_CUtilKvtTextReader::PeekText() { return Excerpt(m_tokStart, m_end); }
 
 int qvl_CUtilKvtTextReader::Peek() {
@@ -165,7 +192,7 @@ int qvl_CUtilKvtTextReader::Peek() {
       item = qvl_KvtItemClose;
       m_tokEnd = p + 1;
     } else {
-      Fail(qvl_KvtErrUnexpected, p, Excerpt(p, end));
+      FailExcerpt(p);
       item = qvl_KvtItemEnd;
     }
   }
@@ -193,7 +220,7 @@ int qvl_CUtilKvtTextReader::LexNumber(const char* p) {
     } else if (word == "nan") {
       m_float = neg ? -std::numeric_limits<float>::quiet_NaN() : std::numeric_limits<float>::quiet_NaN();
     } else {
-      Fail(qvl_KvtErrBadNumber, p, Quoted(std::string(p, q)));
+      FailQuoted(qvl_KvtErrBadNumber, p, p, q);
       return qvl_KvtItemEnd;
     }
     return qvl_KvtItemFloat;
@@ -207,7 +234,7 @@ int qvl_CUtilKvtTextReader::LexNumber(const char* p) {
   if (r.ec == std::errc::invalid_argument || q == from || (q < end && (IsNameChar(*q) || *q == '.'))) {
     if (r.ec == std::errc::invalid_argument || q == from) q = p + 1;
     while (q < end && (IsNameChar(*q) || *q == '.' || *q == '+' || *q == '-')) ++q;
-    Fail(qvl_KvtErrBadNumber, p, Quoted(std::string(p, q)));
+    FailQuoted(qvl_KvtErrBadNumber, p, p, q);
     return qvl_KvtItemEnd;
   }
   m_tokEnd = q;
@@ -222,7 +249,7 @@ int qvl_CUtilKvtTextReader::LexNumber(const char* p) {
     if (r.ec == std::errc::result_out_of_range) {
       // Underflow becomes a zero of the literal's sign; overflow is an error.
       if (!MagnitudeBelowOne(from, q)) {
-        Fail(qvl_KvtErrFloatRange, p, Quoted(std::string(p, q)));
+        FailQuoted(qvl_KvtErrFloatRange, p, p, q);
         return qvl_KvtItemEnd;
       }
       m_float = neg ? -0.0f : 0.0f;
@@ -231,7 +258,7 @@ int qvl_CUtilKvtTextReader::LexNumber(const char* p) {
   }
   auto ri = std::from_chars(from, q, m_int);
   if (ri.ec != std::errc() || ri.ptr != q) {
-    Fail(qvl_KvtErrIntRange, p, Quoted(std::string(p, q)));
+    FailQuoted(qvl_KvtErrIntRange, p, p, q);
     return qvl_KvtItemEnd;
   }
   return qvl_KvtItemInt;
@@ -262,7 +289,7 @@ int qvl_CUtilKvtTextReader::LexString(const char* p) {
     } else {
       const char* x = q + 1;
       while (x < end && x - q < 4 && *x != '"' && static_cast<unsigned char>(*x) > 0x20) ++x;
-      Fail(qvl_KvtErrStrEscape, q, Quoted(std::string(q, x)));
+      FailQuoted(qvl_KvtErrStrEscape, q, q, x);
       return qvl_KvtItemEnd;
     }
   }
@@ -274,16 +301,6 @@ qvl_CUtilStr qvl_CUtilKvtTextReader::TakeName() {
   qvl_CUtilStr name = InternName(std::string_view(m_tokStart, static_cast<std::size_t>(m_tokEnd - m_tokStart)));
   Consume();
   return name;
-}
-
-std::int32_t qvl_CUtilKvtTextReader::TakeInt() {
-  Consume();
-  return m_int;
-}
-
-float qvl_CUtilKvtTextReader::TakeFloat() {
-  Consume();
-  return m_float;
 }
 
 qvl_CUtilStr qvl_CUtilKvtTextReader::TakeStr() {
@@ -313,9 +330,6 @@ qvl_CUtilStr qvl_CUtilKvtTextReader::TakeStr() {
   return qvl_CUtilStr(m_strBuf.data(), m_strBuf.size());
 }
 
-void qvl_CUtilKvtTextReader::SkipStr() { Consume(); }
-void qvl_CUtilKvtTextReader::TakeOpen() { Consume(); }
-void qvl_CUtilKvtTextReader::TakeClose() { Consume(); }
 
 // ---------------------------------------------------------------- writer
 
