@@ -5,6 +5,10 @@
 #include <bit>
 #include <cstring>
 
+#include "util/kvt/util_kvt_reader_impl.h"
+
+template class qvl_CUtilKvtReaderOf<qvl_CUtilKvtBinaryReader>;
+
 namespace {
 
 constexpr std::size_t kWriteBufSize = std::size_t{1} << 20;
@@ -53,7 +57,7 @@ bool qvl_KvtBinaryHasMagic(std::string_view data) {
 
 qvl_CUtilKvtBinaryReader::qvl_CUtilKvtBinaryReader(qvl_CUtilMsgHandler* handler, const qvl_CUtilStr& file,
                                                    std::string_view data)
-    : qvl_CUtilKvtReader(handler, file, data) {
+    : qvl_CUtilKvtReaderOf(handler, file, data) {
   m_binary = true;
   if (data.size() < qvl_KvtBinHeaderSize) {
     Fail(qvl_KvtErrBinTruncated, m_end, "the end of the data in the header");
@@ -219,7 +223,7 @@ float qvl_CUtilKvtBinaryReader::ReadFloat() {
     --m_runLeft;
     return f;
   }
-  return qvl_CUtilKvtReader::ReadFloat();
+  return qvl_CUtilKvtReaderOf::ReadFloat();
 }
 
 qvl_CUtilStr qvl_CUtilKvtBinaryReader::TakeStr() {

@@ -30,19 +30,19 @@ enum qvl_KvtBinTag : unsigned char {
 // True when data begins with the magic (which no text file can begin with).
 bool qvl_KvtBinaryHasMagic(std::string_view data);
 
-class qvl_CUtilKvtBinaryReader : public qvl_CUtilKvtReader {
+class qvl_CUtilKvtBinaryReader final : public qvl_CUtilKvtReaderOf<qvl_CUtilKvtBinaryReader> {
 public:
   qvl_CUtilKvtBinaryReader(qvl_CUtilMsgHandler* handler, const qvl_CUtilStr& file, std::string_view data);
   qvl_CUtilKvtPos PosOf(const char* p) override;
   // A float of the current run is read without the general look-ahead.
   float ReadFloat() override;
 
-protected:
-  int Peek() override;
-  std::string PeekText() override;
-  qvl_CUtilStr TakeName() override;
-  qvl_CUtilStr TakeStr() override;
-  void CheckEnd() override;
+  // The look-ahead used by qvl_CUtilKvtReaderOf.
+  int Peek();
+  std::string PeekText();
+  qvl_CUtilStr TakeName();
+  qvl_CUtilStr TakeStr();
+  void CheckEnd();
 
 private:
   int Seen(int item) {

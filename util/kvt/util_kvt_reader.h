@@ -54,10 +54,8 @@ enum qvl_KvtItem : int {
   qvl_KvtItemClose,  // the current chunk ends
 };
 
-// Base of the text and binary readers. The public operations of
-// qvl_CUtilKvtSeqRead are implemented here once on top of a small look-ahead
-// (Peek and the Take functions) that each encoding supplies; the common
-// reads work on the look-ahead's fields without further virtual calls.
+// Base of the text and binary readers: state, positions and reports. The
+// reading itself is qvl_CUtilKvtReaderOf below.
 class qvl_CUtilKvtReader : public qvl_CUtilKvtSeqRead {
 public:
   // data must stay valid while the reader lives (the stream's bytes).
@@ -66,23 +64,14 @@ public:
 
   qvl_CUtilMsgHandler* GetMsgHandler() override { return m_handler; }
   qvl_CUtilStr GetInfo() override;
-  int IsKey() override;
-  qvl_CUtilStr ReadKey() override;
-  void EndKey() override;
-  int IsValue() override;
-  float ReadFloat() override;
-  qvl_CUtilStr ReadStr() override;
-  void BeginChunk() override;
-  void EndChunk() override;
-  void Finish() override;
 
   // --- Beyond the sequential interface (whole-tree reading, kvt) ---
   // Type of the open key's next value (qvl_KvtType), qvl_KvtTypeNone when none.
-  int PeekValueType();
+  virtual int PeekValueType() = 0;
   // Next value as an int; a float is a type error (0).
-  std::int32_t ReadInt();
+  virtual std::int32_t ReadInt() = 0;
   // Position of the next item (after white space), or of the failure.
-  qvl_CUtilKvtPos GetNextPos();
+  virtual qvl_CUtilKvtPos GetNextPos() = 0;
   bool HasFailed() const { return m_failed; }
   // Code and position of the first parse error (qvl_KvtErrNone when none).
   int GetErrCode() const { return m_errCode; }
@@ -92,25 +81,13 @@ public:
   virtual qvl_CUtilKvtPos PosOf(const char* p) = 0;
 
 protected:
-  // Look-ahead of one item at m_p: sets m_item, m_tokStart, m_tokEnd and,
-  // for numbers, m_int / m_float; m_peeked until the item is consumed.
-  // qvl_KvtItemEnd after a parse error.
-  virtual int Peek() = 0;
-  int PeekItem() { return m_peeked ? m_item : Peek(); }
-  // Start of the item Peek saw (for positions).
+  // Start of the item the look-ahead saw (for positions).
   const char* PeekStart() const { return m_tokStart; }
-  // The item Peek saw as it stands in the data, for messages ("'='").
-  virtual std::string PeekText() = 0;
-  // Consume the peeked name (resp. string) and give it.
-  virtual qvl_CUtilStr TakeName() = 0;
-  virtual qvl_CUtilStr TakeStr() = 0;
   // Consumes the peeked item (a number, a string not wanted, a brace).
   void Consume() {
     m_p = m_tokEnd;
     m_peeked = false;
   }
-  // At the end of the root: checks that nothing follows.
-  virtual void CheckEnd() {}
 
   // Reports the first parse error (code at p) with the found text and marks
   // the reader failed; later calls do nothing.
@@ -138,20 +115,53 @@ protected:
   bool m_keyOpen = false;
   int m_emptyDepth = 0;  // empty chunks entered in place of a value that was no chunk
 
-private:
   void TypeError(int expected, int found);
   void MissingValue(int expected);
   void Misuse(const char* what);
-  void SkipValue();
   void Report(const qvl_CUtilMsg& msg);
   static int TypeOfItem(int item);
 
-  qvl_CUtilMsgHandler* m_handler;
-  qvl_CUtilStr m_file;
   int m_depth = 0;  // chunks entered in the data
   qvl_CUtilStr m_keyName;
   const char* m_keyStart = nullptr;  // where the open (or last) key's name stands
+
+private:
+  qvl_CUtilMsgHandler* m_handler;
+  qvl_CUtilStr m_file;
   int m_errCode = qvl_KvtErrNone;
   qvl_CUtilKvtPos m_errPos;
   std::unordered_map<std::string_view, qvl_CUtilStr> m_names;
+};
+
+// The reading of both encodings on top of the look-ahead that D supplies:
+//   int Peek()              one item at m_p into m_item, m_tokStart, m_tokEnd
+//                           (numbers into m_int / m_float), m_peeked until it
+//                           is consumed; qvl_KvtItemEnd after a parse error;
+//   qvl_CUtilStr TakeName() and TakeStr(): consume the peeked name / string;
+//   std::string PeekText(): the peeked item as found text for messages;
+//   void CheckEnd():        at the end of the root, that nothing follows.
+template <class D>
+class qvl_CUtilKvtReaderOf : public qvl_CUtilKvtReader {
+public:
+  using qvl_CUtilKvtReader::qvl_CUtilKvtReader;
+
+  int IsKey() override;
+  qvl_CUtilStr ReadKey() override;
+  void EndKey() override;
+  int IsValue() override;
+  float ReadFloat() override;
+  qvl_CUtilStr ReadStr() override;
+  void BeginChunk() override;
+  void EndChunk() override;
+  void Finish() override;
+  int PeekValueType() override;
+  std::int32_t ReadInt() override;
+  qvl_CUtilKvtPos GetNextPos() override;
+
+protected:
+  int PeekItem() { return m_peeked ? m_item : static_cast<D*>(this)->Peek(); }
+  std::string PeekText() { return static_cast<D*>(this)->PeekText(); }
+  qvl_CUtilStr TakeName() { return static_cast<D*>(this)->TakeName(); }
+  qvl_CUtilStr TakeStr() { return static_cast<D*>(this)->TakeStr(); }
+  void SkipValue();
 };

@@ -6,6 +6,10 @@
 #include <cstring>
 #include <limits>
 
+#include "util/kvt/util_kvt_reader_impl.h"
+
+template class qvl_CUtilKvtReaderOf<qvl_CUtilKvtTextReader>;
+
 namespace {
 
 // s in single quotes, for messages. (Built by appending: GCC 12 warns
@@ -93,7 +97,7 @@ bool MagnitudeBelowOne(const char* p, const char* end) {
 
 qvl_CUtilKvtTextReader::qvl_CUtilKvtTextReader(qvl_CUtilMsgHandler* handler, const qvl_CUtilStr& file,
                                                std::string_view data)
-    : qvl_CUtilKvtReader(handler, file, data) {
+    : qvl_CUtilKvtReaderOf(handler, file, data) {
   m_body = m_begin;
   if (data.size() >= 3 && std::memcmp(m_begin, "\xEF\xBB\xBF", 3) == 0) m_body += 3;
   m_p = m_tokStart = m_tokEnd = m_lineAt = m_lineStart = m_body;
@@ -142,7 +146,7 @@ float qvl_CUtilKvtTextReader::ReadFloat() {
       }
     }
   }
-  return qvl_CUtilKvtReader::ReadFloat();
+  return qvl_CUtilKvtReaderOf::ReadFloat();
 }
 
 std::string qvl_CUtilKvtTextReader::PeekText() { return Excerpt(m_tokStart, m_end); }

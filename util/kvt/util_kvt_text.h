@@ -12,18 +12,19 @@
 // Reads the text encoding straight from the bytes given (no copy); numbers
 // through std::from_chars, positions computed only when a message or a tree
 // asks for them.
-class qvl_CUtilKvtTextReader : public qvl_CUtilKvtReader {
+class qvl_CUtilKvtTextReader final : public qvl_CUtilKvtReaderOf<qvl_CUtilKvtTextReader> {
 public:
   qvl_CUtilKvtTextReader(qvl_CUtilMsgHandler* handler, const qvl_CUtilStr& file, std::string_view data);
   qvl_CUtilKvtPos PosOf(const char* p) override;
   // A float literal is read without the general look-ahead.
   float ReadFloat() override;
 
-protected:
-  int Peek() override;
-  std::string PeekText() override;
-  qvl_CUtilStr TakeName() override;
-  qvl_CUtilStr TakeStr() override;
+  // The look-ahead used by qvl_CUtilKvtReaderOf.
+  int Peek();
+  std::string PeekText();
+  void CheckEnd() {}  // the end of the data is the end of the root
+  qvl_CUtilStr TakeName();
+  qvl_CUtilStr TakeStr();
 
 private:
   int LexNumber(const char* p);
