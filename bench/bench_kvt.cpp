@@ -231,6 +231,32 @@ void WriteFloatsFloor(std::FILE* f, const std::vector<float>& values, std::strin
   std::fwrite(buf.data(), 1, static_cast<std::size_t>(p - buf.data()), f);
 }
 
+// Reads every value of every key as a float (a key holding a long array).
+double ReadAllFloats(qvl_CUtilStream* stream) {
+  qvl_CUtilKvtSeqRead* r = qvl_CUtilKvtWork::CreateSeqReadStreamSimple(nullptr, "", stream, true);
+  double sum = 0.0;
+  while (r->IsKey() > 0) {
+    r->ReadKey();
+    while (r->IsValue() > 0) sum += r->ReadFloat();
+    r->EndKey();
+  }
+  r->Finish();
+  qvl_CUtilPtrBase::RefReleaseOf(r);
+  return sum;
+}
+
+// Writes the key of values into memory in the encoding flags asks for.
+std::string FloatsFile(int flags, const std::vector<float>& values) {
+  qvl_CUtilPtr<qvl_CUtilMemStream> stream(new qvl_CUtilMemStream());
+  qvl_CUtilKvtSeqWrite* w = qvl_CUtilKvtWork::CreateSeqWriteStream(nullptr, "", stream.Get(), flags);
+  w->BeginKey("transl_array");
+  for (float v : values) w->WriteFloat(v);
+  w->EndKey();
+  w->Finish();
+  qvl_CUtilPtrBase::RefReleaseOf(w);
+  return stream->GetData();
+}
+
 void Row(const char* what, double seconds, double mb, double floorSeconds) {
   std::printf("| %-44s | %8.3f | %8.1f | %6.2f |\n", what, seconds, mb / seconds,
               floorSeconds > 0 ? seconds / floorSeconds : 1.0);
@@ -309,6 +335,12 @@ int main(int argc, char** argv) {
   long binOut = std::ftell(f);
   std::fclose(f);
 
+  // The same 7M floats read back as one key.
+  qvl_CUtilPtr<qvl_CUtilStream> arrText(new qvl_CUtilMemStream(FloatsFile(0, values), "a.kvt"));
+  qvl_CUtilPtr<qvl_CUtilStream> arrBin(new qvl_CUtilMemStream(FloatsFile(qvl_KvtFlagBinary, values), "a.kvt"));
+  double tArrText = BestOf(reps, [&] { sink += ReadAllFloats(arrText.Get()); });
+  double tArrBin = BestOf(reps, [&] { sink += ReadAllFloats(arrBin.Get()); });
+
   std::printf("| %-44s | %8s | %8s | %6s |\n", "operation", "best s", "MB/s", "ratio");
   std::printf("|%s|%s|%s|%s|\n", std::string(46, '-').c_str(), std::string(10, '-').c_str(),
               std::string(10, '-').c_str(), std::string(8, '-').c_str());
@@ -321,8 +353,11 @@ int main(int argc, char** argv) {
   Row("write 7M floats: to_chars + one fwrite (floor)", tWriteFloor, textOutMb, tWriteFloor);
   Row("write 7M floats: text writer", tWriteText, textOutMb, tWriteFloor);
   Row("write 7M floats: binary writer", tWriteBin, binOutMb, tWriteFloor);
-  std::printf("\ntext read / binary read: %.1fx; text write / binary write: %.1fx\n", tLoad / tBinLoad,
-              tWriteText / tWriteBin);
+  Row("read 7M floats of one key: text reader", tArrText, textOutMb, tArrText);
+  Row("read 7M floats of one key: binary reader", tArrBin, binOutMb, tArrText);
+  std::printf("\npath animation: text read / binary read %.1fx; 7M floats: text read / binary read %.1fx, "
+              "text write / binary write %.1fx\n",
+              tLoad / tBinLoad, tArrText / tArrBin, tWriteText / tWriteBin);
   std::printf("values: loader %ld, tokenizer %ld, binary loader %ld, binary walker %ld (checksum %g)\n", nLoad,
               nTok, nBinLoad, nBinTok, sink);
   return 0;

@@ -88,6 +88,15 @@ void qvl_CUtilKvtBinaryReader::FailTag(const char* p) {
   Fail(qvl_KvtErrBinTag, p, TagText(static_cast<unsigned char>(*p)));
 }
 
+qvl_CUtilStr qvl_CUtilKvtBinaryReader::NameAt(const char* p) {
+  // Only called for a name the look-ahead has checked.
+  if (static_cast<unsigned char>(*p) == qvl_KvtBinTagNameRef) {
+    std::uint32_t index = LoadLe32(p + 1);
+    return index < m_nameTable.size() ? m_nameTable[index] : qvl_CUtilStr();
+  }
+  return qvl_CUtilStr(p + 5, LoadLe32(p + 1));
+}
+
 std::string qvl_CUtilKvtBinaryReader::PeekText() {
   switch (m_item) {
     case qvl_KvtItemName: return "a key name";
@@ -213,6 +222,11 @@ qvl_CUtilStr qvl_CUtilKvtBinaryReader::TakeName() {
   }
   Consume();
   return name;
+}
+
+int qvl_CUtilKvtBinaryReader::IsValue() {
+  if (!m_peeked && m_runLeft > 0 && m_keyOpen && m_emptyDepth == 0 && !m_failed) return 1;
+  return qvl_CUtilKvtReaderOf::IsValue();
 }
 
 float qvl_CUtilKvtBinaryReader::ReadFloat() {

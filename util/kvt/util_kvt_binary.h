@@ -34,7 +34,10 @@ class qvl_CUtilKvtBinaryReader final : public qvl_CUtilKvtReaderOf<qvl_CUtilKvtB
 public:
   qvl_CUtilKvtBinaryReader(qvl_CUtilMsgHandler* handler, const qvl_CUtilStr& file, std::string_view data);
   qvl_CUtilKvtPos PosOf(const char* p) override;
-  // A float of the current run is read without the general look-ahead.
+  qvl_CUtilStr NameAt(const char* p) override;
+  // A value of the current run is seen and a float of it read without the
+  // general look-ahead.
+  int IsValue() override;
   float ReadFloat() override;
 
   // The look-ahead used by qvl_CUtilKvtReaderOf.

@@ -105,7 +105,7 @@ int qvl_CUtilKvtReader::TypeOfItem(int item) {
 void qvl_CUtilKvtReader::TypeError(int expected, int found) {
   qvl_CUtilMsg msg("util/kvt/util_kvt_reader.type", "Key '[1]' expects [2], found [3].");
   msg.AddInfo(PosOf(PeekStart()).ToText(m_file));
-  msg.AddInfo(m_keyName);
+  msg.AddInfo(m_keyStart ? NameAt(m_keyStart) : qvl_CUtilStr());
   msg.AddInfo(qvl_KvtTypeDesc(expected));
   msg.AddInfo(qvl_KvtTypeDesc(found));
   Report(msg);
@@ -114,7 +114,7 @@ void qvl_CUtilKvtReader::TypeError(int expected, int found) {
 void qvl_CUtilKvtReader::MissingValue(int expected) {
   qvl_CUtilMsg msg("util/kvt/util_kvt_reader.missing", "Key '[1]' expects [2], found no further value.");
   msg.AddInfo(PosOf(PeekStart()).ToText(m_file));
-  msg.AddInfo(m_keyName);
+  msg.AddInfo(m_keyStart ? NameAt(m_keyStart) : qvl_CUtilStr());
   msg.AddInfo(qvl_KvtTypeDesc(expected));
   Report(msg);
 }

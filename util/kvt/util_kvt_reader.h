@@ -79,6 +79,8 @@ public:
   const qvl_CUtilStr& GetFile() const { return m_file; }
   // The position a pointer into the data stands for.
   virtual qvl_CUtilKvtPos PosOf(const char* p) = 0;
+  // The name of the key whose name begins at p (for messages).
+  virtual qvl_CUtilStr NameAt(const char* p) = 0;
 
 protected:
   // Start of the item the look-ahead saw (for positions).
@@ -122,7 +124,6 @@ protected:
   static int TypeOfItem(int item);
 
   int m_depth = 0;  // chunks entered in the data
-  qvl_CUtilStr m_keyName;
   const char* m_keyStart = nullptr;  // where the open (or last) key's name stands
 
 private:

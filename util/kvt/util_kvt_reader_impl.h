@@ -39,9 +39,8 @@ qvl_CUtilStr qvl_CUtilKvtReaderOf<D>::ReadKey() {
     return {};
   }
   m_keyStart = PeekStart();
-  m_keyName = TakeName();
   m_keyOpen = true;
-  return m_keyName;
+  return TakeName();
 }
 
 template <class D>
@@ -72,9 +71,9 @@ void qvl_CUtilKvtReaderOf<D>::SkipValue() {
       Consume();
       ++m_depth;
       m_keyOpen = false;
-      qvl_CUtilStr keyName = m_keyName;
+      const char* keyStart = m_keyStart;
       EndChunk();
-      m_keyName = keyName;
+      m_keyStart = keyStart;
       break;
     }
     default: break;
@@ -183,7 +182,8 @@ void qvl_CUtilKvtReaderOf<D>::EndChunk() {
   if (!m_failed) {
     if (m_keyOpen) EndKey();
     while (IsKey() > 0) {
-      m_keyName = TakeName();
+      m_keyStart = PeekStart();
+      TakeName();
       m_keyOpen = true;
       EndKey();
     }
@@ -198,7 +198,8 @@ void qvl_CUtilKvtReaderOf<D>::Finish() {
   if (m_failed || m_depth > 0 || m_emptyDepth > 0) return;
   if (m_keyOpen) EndKey();
   while (IsKey() > 0) {
-    m_keyName = TakeName();
+    m_keyStart = PeekStart();
+    TakeName();
     m_keyOpen = true;
     EndKey();
   }

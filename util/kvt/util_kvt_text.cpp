@@ -149,6 +149,12 @@ float qvl_CUtilKvtTextReader::ReadFloat() {
   return qvl_CUtilKvtReaderOf::ReadFloat();
 }
 
+qvl_CUtilStr qvl_CUtilKvtTextReader::NameAt(const char* p) {
+  const char* q = p;
+  while (q < m_end && IsNameChar(*q)) ++q;
+  return InternName(std::string_view(p, static_cast<std::size_t>(q - p)));
+}
+
 std::string qvl_CUtilKvtTextReader::PeekText() { return Excerpt(m_tokStart, m_end); }
 
 int qvl_CUtilKvtTextReader::Peek() {

@@ -16,6 +16,7 @@ class qvl_CUtilKvtTextReader final : public qvl_CUtilKvtReaderOf<qvl_CUtilKvtTex
 public:
   qvl_CUtilKvtTextReader(qvl_CUtilMsgHandler* handler, const qvl_CUtilStr& file, std::string_view data);
   qvl_CUtilKvtPos PosOf(const char* p) override;
+  qvl_CUtilStr NameAt(const char* p) override;
   // A float literal is read without the general look-ahead.
   float ReadFloat() override;
 
