@@ -390,6 +390,8 @@ void qvl_CUtilKvtBinaryWriter::WriteKeyStr(const qvl_CUtilStr& name, const qvl_C
 }
 
 void qvl_CUtilKvtBinaryWriter::Finish() {
+  if (m_finished) return;
+  m_finished = true;
   while (m_level > 0) EndChunk();
   EndKey();
   PutByte(qvl_KvtBinTagFileEnd);

@@ -66,6 +66,9 @@ private:
   std::vector<qvl_CUtilStr> m_nameTable;
 };
 
+// Writes the binary encoding into a large buffer handed to the stream in big
+// pieces. A stream that is null swallows the output; a writer released
+// without Finish drops what it still buffers.
 class qvl_CUtilKvtBinaryWriter : public qvl_CUtilKvtSeqWrite {
 public:
   explicit qvl_CUtilKvtBinaryWriter(qvl_CUtilStream* stream);
@@ -98,5 +101,6 @@ private:
   std::uint32_t m_runCount = 0;
   int m_level = 0;
   bool m_keyOpen = false;
+  bool m_finished = false;
   std::unordered_map<std::string, std::uint32_t> m_names;
 };

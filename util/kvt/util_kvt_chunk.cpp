@@ -5,6 +5,8 @@
 #include <string>
 
 qvl_CUtilStr qvl_CUtilKvtPos::ToText(const qvl_CUtilStr& file) const {
+  // A chunk built in memory has neither a file nor a position.
+  if (file.IsEmpty() && line == 0 && offset == 0) return {};
   std::string text(file.View());
   if (line > 0) {
     text += ':' + std::to_string(line) + ':' + std::to_string(col);

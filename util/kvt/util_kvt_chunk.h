@@ -17,7 +17,8 @@ struct qvl_CUtilKvtPos {
 
   static qvl_CUtilKvtPos OfText(std::uint32_t line, std::uint32_t col) { return {line, col, 0}; }
   static qvl_CUtilKvtPos OfBinary(std::uint64_t offset) { return {0, 0, offset}; }
-  // "FILE:LINE:COL" for text, "FILE:@OFFSET" for binary.
+  // "FILE:LINE:COL" for text, "FILE:@OFFSET" for binary; "" for a default
+  // position without a file (a tree built in memory).
   qvl_CUtilStr ToText(const qvl_CUtilStr& file) const;
 };
 

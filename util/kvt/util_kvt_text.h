@@ -41,7 +41,8 @@ private:
 };
 
 // Writes the canonical text encoding into a large buffer handed to the stream
-// in big pieces. A stream that is null swallows the output.
+// in big pieces. A stream that is null swallows the output; a writer released
+// without Finish drops what it still buffers.
 class qvl_CUtilKvtTextWriter : public qvl_CUtilKvtSeqWrite {
 public:
   explicit qvl_CUtilKvtTextWriter(qvl_CUtilStream* stream);

@@ -245,3 +245,35 @@ TEST(KvtBinary, DetectionAndLargeRunsAcrossBufferFlushes) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(KvtWriters, FinishOnceAndNothingWithoutFinish) {
+  for (int flags : {0, qvl_KvtFlagBinary}) {
+    qvl_CUtilPtr<qvl_CUtilMemStream> stream(new qvl_CUtilMemStream());
+    qvl_CUtilKvtSeqWrite* w = qvl_CUtilKvtWork::CreateSeqWriteStream(nullptr, "", stream.Get(), flags);
+    EXPECT_EQ(w->GetRefCnt(), 1);
+    w->BeginKey("a");
+    w->WriteInt(1);
+    w->BeginChunk();  // left open: Finish closes it
+    w->WriteKeyStr("s", "x");
+    w->Finish();
+    w->Finish();
+    qvl_CUtilPtrBase::RefReleaseOf(w);
+    KvtTestHandler h;
+    EXPECT_EQ(KvtConvert(h.Get(), stream->GetData(), 0), "a 1 {\n  s \"x\"\n}\n");
+    EXPECT_EQ(h.Count(), 0);
+
+    qvl_CUtilPtr<qvl_CUtilMemStream> dropped(new qvl_CUtilMemStream());
+    w = qvl_CUtilKvtWork::CreateSeqWriteStream(nullptr, "", dropped.Get(), flags);
+    w->BeginKey("a");
+    w->WriteFloat(1.0f);
+    qvl_CUtilPtrBase::RefReleaseOf(w);
+    EXPECT_EQ(dropped->GetData(), "");
+  }
+  // A tree built in memory has no context text.
+  qvl_CUtilPtr<qvl_CUtilKvtChunk> built(new qvl_CUtilKvtChunk());
+  EXPECT_EQ(built->GetInfo().View(), "");
+}
+
+}  // namespace

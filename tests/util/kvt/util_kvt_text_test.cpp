@@ -347,3 +347,33 @@ TEST(KvtText, ContextNamesTheCallersNameOrTheStreamPath) {
 }
 
 }  // namespace
+
+namespace {
+
+// Cuts and byte changes of a valid text file give at most one report, an
+// empty root when there is one, and never a crash.
+TEST(KvtText, CutAndChangedTextNeverCrash) {
+  const std::string text =
+      "format \"quorvel_path_5\" // c\n"
+      "data {\n  path_array {\n    name \"A\\x41\\n\"\n    range -0.0 1e-45 inf nan 7 true\n"
+      "    frame_array {\n      key 0.5\n    } {\n    }\n  }\n}\n";
+  const char subst[] = {'{', '}', '"', '\\', '\n', '/', '.', 'e', '-', '9', 'x', '\0', '\x9B'};
+  int bad = 0;
+  for (std::size_t len = 0; len <= text.size(); ++len) {
+    KvtTestHandler h;
+    auto root = KvtReadTree(h.Get(), text.substr(0, len));
+    if (h.Count() > 1 || (h.Count() == 1 && root->GetKeyCnt() != 0)) ++bad;
+  }
+  for (std::size_t pos = 0; pos < text.size(); ++pos) {
+    for (char c : subst) {
+      std::string data = text;
+      data[pos] = c;
+      KvtTestHandler h;
+      auto root = KvtReadTree(h.Get(), data);
+      if (h.Count() > 1 || (h.Count() == 1 && root->GetKeyCnt() != 0)) ++bad;
+    }
+  }
+  EXPECT_EQ(bad, 0);
+}
+
+}  // namespace
