@@ -35,12 +35,12 @@ double BestOf(int reps, const std::function<void()>& f) {
 
 // A stream that appends to a C file (the destination of the write timings).
 class FileStream : public qvl_CUtilStream {
-public:
+ public:
   explicit FileStream(std::FILE* f) : m_f(f) {}
   qvl_CUtilStr GetPath() const override { return "bench"; }
   bool Write(const void* data, std::size_t size) override { return std::fwrite(data, 1, size, m_f) == size; }
 
-private:
+ private:
   std::FILE* m_f;
 };
 
@@ -166,7 +166,7 @@ double TokenizeText(const std::string& data, long* valueCount) {
       sum += f;
       ++n;
     } else {
-      while (p < end && *p > ' ') ++p;
+      while (p<end&& * p> ' ') ++p;
     }
   }
   *valueCount = n;
@@ -286,7 +286,8 @@ int main(int argc, char** argv) {
     long n = 0;
     double sum = 0.0;
     for (int i = 0; i < 20; ++i) sum += LoadLikeALoader(binStream.Get(), &n);
-    for (int i = 0; i < 20 && std::strcmp(argv[3], "profile") == 0; ++i) sum += LoadLikeALoader(textStream.Get(), &n);
+    for (int i = 0; i < 20 && std::strcmp(argv[3], "profile") == 0; ++i)
+      sum += LoadLikeALoader(textStream.Get(), &n);
     std::printf("checksum %g\n", sum);
     return 0;
   }
@@ -301,8 +302,8 @@ int main(int argc, char** argv) {
   double tBinLoad = BestOf(reps, [&] { sink += LoadLikeALoader(binStream.Get(), &nBinLoad); });
 
   if (argc > 3 && std::strcmp(argv[3], "read") == 0) {
-    std::printf("text read %.3f s (floor %.3f s), binary read %.3f s (floor %.3f s); checksum %g\n", tLoad, tTok,
-                tBinLoad, tBinTok, sink);
+    std::printf("text read %.3f s (floor %.3f s), binary read %.3f s (floor %.3f s); checksum %g\n", tLoad,
+                tTok, tBinLoad, tBinTok, sink);
     return 0;
   }
   const std::size_t kFloats = 7000000;
@@ -337,7 +338,8 @@ int main(int argc, char** argv) {
 
   // The same 7M floats read back as one key.
   qvl_CUtilPtr<qvl_CUtilStream> arrText(new qvl_CUtilMemStream(FloatsFile(0, values), "a.kvt"));
-  qvl_CUtilPtr<qvl_CUtilStream> arrBin(new qvl_CUtilMemStream(FloatsFile(qvl_KvtFlagBinary, values), "a.kvt"));
+  qvl_CUtilPtr<qvl_CUtilStream> arrBin(
+      new qvl_CUtilMemStream(FloatsFile(qvl_KvtFlagBinary, values), "a.kvt"));
   double tArrText = BestOf(reps, [&] { sink += ReadAllFloats(arrText.Get()); });
   double tArrBin = BestOf(reps, [&] { sink += ReadAllFloats(arrBin.Get()); });
 
@@ -355,10 +357,11 @@ int main(int argc, char** argv) {
   Row("write 7M floats: binary writer", tWriteBin, binOutMb, tWriteFloor);
   Row("read 7M floats of one key: text reader", tArrText, textOutMb, tArrText);
   Row("read 7M floats of one key: binary reader", tArrBin, binOutMb, tArrText);
-  std::printf("\npath animation: text read / binary read %.1fx; 7M floats: text read / binary read %.1fx, "
-              "text write / binary write %.1fx\n",
-              tLoad / tBinLoad, tArrText / tArrBin, tWriteText / tWriteBin);
-  std::printf("values: loader %ld, tokenizer %ld, binary loader %ld, binary walker %ld (checksum %g)\n", nLoad,
-              nTok, nBinLoad, nBinTok, sink);
+  std::printf(
+      "\npath animation: text read / binary read %.1fx; 7M floats: text read / binary read %.1fx, "
+      "text write / binary write %.1fx\n",
+      tLoad / tBinLoad, tArrText / tArrBin, tWriteText / tWriteBin);
+  std::printf("values: loader %ld, tokenizer %ld, binary loader %ld, binary walker %ld (checksum %g)\n",
+              nLoad, nTok, nBinLoad, nBinTok, sink);
   return 0;
 }

@@ -27,7 +27,7 @@ const char kUsage[] =
 
 // Standard output as a stream for the writer; it hands over big pieces.
 class StdOutStream : public qvl_CUtilStream {
-public:
+ public:
   qvl_CUtilStr GetPath() const override { return "<stdout>"; }
   bool Write(const void* data, std::size_t size) override {
     return std::fwrite(data, 1, size, stdout) == size;

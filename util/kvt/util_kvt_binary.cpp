@@ -99,13 +99,20 @@ qvl_CUtilStr qvl_CUtilKvtBinaryReader::NameAt(const char* p) {
 
 std::string qvl_CUtilKvtBinaryReader::PeekText() {
   switch (m_item) {
-    case qvl_KvtItemName: return "a key name";
-    case qvl_KvtItemInt: return "an int";
-    case qvl_KvtItemFloat: return "a float";
-    case qvl_KvtItemStr: return "a string";
-    case qvl_KvtItemOpen: return "a chunk";
-    case qvl_KvtItemClose: return "the end of a chunk";
-    default: return "the end mark";
+    case qvl_KvtItemName:
+      return "a key name";
+    case qvl_KvtItemInt:
+      return "an int";
+    case qvl_KvtItemFloat:
+      return "a float";
+    case qvl_KvtItemStr:
+      return "a string";
+    case qvl_KvtItemOpen:
+      return "a chunk";
+    case qvl_KvtItemClose:
+      return "the end of a chunk";
+    default:
+      return "the end mark";
   }
 }
 

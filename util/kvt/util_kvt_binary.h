@@ -31,7 +31,7 @@ enum qvl_KvtBinTag : unsigned char {
 bool qvl_KvtBinaryHasMagic(std::string_view data);
 
 class qvl_CUtilKvtBinaryReader final : public qvl_CUtilKvtReaderOf<qvl_CUtilKvtBinaryReader> {
-public:
+ public:
   qvl_CUtilKvtBinaryReader(qvl_CUtilMsgHandler* handler, const qvl_CUtilStr& file, std::string_view data);
   qvl_CUtilKvtPos PosOf(const char* p) override;
   qvl_CUtilStr NameAt(const char* p) override;
@@ -47,7 +47,7 @@ public:
   qvl_CUtilStr TakeStr();
   void CheckEnd();
 
-private:
+ private:
   int Seen(int item) {
     m_item = item;
     m_peeked = true;
@@ -70,7 +70,7 @@ private:
 // pieces. A stream that is null swallows the output; a writer released
 // without Finish drops what it still buffers.
 class qvl_CUtilKvtBinaryWriter : public qvl_CUtilKvtSeqWrite {
-public:
+ public:
   explicit qvl_CUtilKvtBinaryWriter(qvl_CUtilStream* stream);
   ~qvl_CUtilKvtBinaryWriter() override;
 
@@ -84,7 +84,7 @@ public:
   void WriteKeyStr(const qvl_CUtilStr& name, const qvl_CUtilStr& text) override;
   void Finish() override;
 
-private:
+ private:
   char* Room(std::size_t n);
   void Flush();
   void PutByte(unsigned char b);

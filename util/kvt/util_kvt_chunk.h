@@ -38,7 +38,7 @@ const char* qvl_KvtTypeDesc(int type);
 // they were added; key and value indices are 0-based. Read accessors given an
 // index out of range return the empty value of their type (0, "", null).
 class qvl_CUtilKvtChunk : public qvl_CUtilPtrBase {
-public:
+ public:
   // file names the source in context texts; pos is the chunk's opening brace
   // (or the start of the file for the root).
   explicit qvl_CUtilKvtChunk(const qvl_CUtilStr& file = qvl_CUtilStr(), qvl_CUtilKvtPos pos = {});
@@ -80,7 +80,7 @@ public:
   // Removes every key.
   void Clear();
 
-private:
+ private:
   // A value is a type byte and 32 bits: the number's pattern, or the index of
   // the string / chunk in the key's side arrays. This keeps a float at 5 bytes.
   struct StrVal {

@@ -43,7 +43,9 @@ qvl_CUtilKvtReader::qvl_CUtilKvtReader(qvl_CUtilMsgHandler* handler, const qvl_C
       m_handler(RefAddOf(handler)),
       m_file(file) {}
 
-qvl_CUtilKvtReader::~qvl_CUtilKvtReader() { RefReleaseOf(m_handler); }
+qvl_CUtilKvtReader::~qvl_CUtilKvtReader() {
+  RefReleaseOf(m_handler);
+}
 
 void qvl_CUtilKvtReader::Report(const qvl_CUtilMsg& msg) {
   if (!m_handler) throw msg;
@@ -94,11 +96,16 @@ qvl_CUtilStr qvl_CUtilKvtReader::InternName(std::string_view name) {
 
 int qvl_CUtilKvtReader::TypeOfItem(int item) {
   switch (item) {
-    case qvl_KvtItemInt: return qvl_KvtTypeInt;
-    case qvl_KvtItemFloat: return qvl_KvtTypeFloat;
-    case qvl_KvtItemStr: return qvl_KvtTypeStr;
-    case qvl_KvtItemOpen: return qvl_KvtTypeChunk;
-    default: return qvl_KvtTypeNone;
+    case qvl_KvtItemInt:
+      return qvl_KvtTypeInt;
+    case qvl_KvtItemFloat:
+      return qvl_KvtTypeFloat;
+    case qvl_KvtItemStr:
+      return qvl_KvtTypeStr;
+    case qvl_KvtItemOpen:
+      return qvl_KvtTypeChunk;
+    default:
+      return qvl_KvtTypeNone;
   }
 }
 
@@ -126,5 +133,6 @@ void qvl_CUtilKvtReader::Misuse(const char* what) {
   Report(msg);
 }
 
-qvl_CUtilStr qvl_CUtilKvtReader::GetInfo() { return PosOf(m_keyStart ? m_keyStart : m_begin).ToText(m_file); }
-
+qvl_CUtilStr qvl_CUtilKvtReader::GetInfo() {
+  return PosOf(m_keyStart ? m_keyStart : m_begin).ToText(m_file);
+}

@@ -16,9 +16,11 @@ int qvl_CUtilKvtReaderOf<D>::IsKey() {
   if (m_keyOpen) EndKey();
   int item = PeekItem();
   switch (item) {
-    case qvl_KvtItemName: return 1;
+    case qvl_KvtItemName:
+      return 1;
     case qvl_KvtItemClose:
-      if (m_depth == 0) Fail(m_binary ? qvl_KvtErrBinStructure : qvl_KvtErrExpectedKey, PeekStart(), PeekText());
+      if (m_depth == 0)
+        Fail(m_binary ? qvl_KvtErrBinStructure : qvl_KvtErrExpectedKey, PeekStart(), PeekText());
       return 0;
     case qvl_KvtItemEnd:
       if (m_depth > 0 && !m_failed) {
@@ -58,14 +60,18 @@ int qvl_CUtilKvtReaderOf<D>::IsValue() {
 }
 
 template <class D>
-int qvl_CUtilKvtReaderOf<D>::PeekValueType() { return IsValue() > 0 ? TypeOfItem(PeekItem()) : qvl_KvtTypeNone; }
+int qvl_CUtilKvtReaderOf<D>::PeekValueType() {
+  return IsValue() > 0 ? TypeOfItem(PeekItem()) : qvl_KvtTypeNone;
+}
 
 template <class D>
 void qvl_CUtilKvtReaderOf<D>::SkipValue() {
   switch (PeekItem()) {
     case qvl_KvtItemInt:
     case qvl_KvtItemFloat:
-    case qvl_KvtItemStr: Consume(); break;
+    case qvl_KvtItemStr:
+      Consume();
+      break;
     case qvl_KvtItemOpen: {
       if (!EnterDepth(PeekStart())) return;
       Consume();
@@ -76,7 +82,8 @@ void qvl_CUtilKvtReaderOf<D>::SkipValue() {
       m_keyStart = keyStart;
       break;
     }
-    default: break;
+    default:
+      break;
   }
 }
 
@@ -89,8 +96,12 @@ float qvl_CUtilKvtReaderOf<D>::ReadFloat() {
   }
   int item = PeekItem();
   switch (item) {
-    case qvl_KvtItemFloat: Consume(); return m_float;
-    case qvl_KvtItemInt: Consume(); return static_cast<float>(m_int);
+    case qvl_KvtItemFloat:
+      Consume();
+      return m_float;
+    case qvl_KvtItemInt:
+      Consume();
+      return static_cast<float>(m_int);
     case qvl_KvtItemStr:
     case qvl_KvtItemOpen:
       TypeError(qvl_KvtTypeFloat, TypeOfItem(item));
@@ -111,7 +122,9 @@ std::int32_t qvl_CUtilKvtReaderOf<D>::ReadInt() {
   }
   int item = PeekItem();
   switch (item) {
-    case qvl_KvtItemInt: Consume(); return m_int;
+    case qvl_KvtItemInt:
+      Consume();
+      return m_int;
     case qvl_KvtItemFloat:
     case qvl_KvtItemStr:
     case qvl_KvtItemOpen:
@@ -133,7 +146,8 @@ qvl_CUtilStr qvl_CUtilKvtReaderOf<D>::ReadStr() {
   }
   int item = PeekItem();
   switch (item) {
-    case qvl_KvtItemStr: return TakeStr();
+    case qvl_KvtItemStr:
+      return TakeStr();
     case qvl_KvtItemInt:
     case qvl_KvtItemFloat:
     case qvl_KvtItemOpen:

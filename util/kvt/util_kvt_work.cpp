@@ -14,7 +14,9 @@ qvl_CUtilStr FileName(const qvl_CUtilStr& name, qvl_CUtilStream* stream) {
 
 }  // namespace
 
-bool qvl_CUtilKvtWork::IsBinary(std::string_view data) { return qvl_KvtBinaryHasMagic(data); }
+bool qvl_CUtilKvtWork::IsBinary(std::string_view data) {
+  return qvl_KvtBinaryHasMagic(data);
+}
 
 qvl_CUtilKvtReader* qvl_CUtilKvtWork::CreateReader(qvl_CUtilMsgHandler* handler, const qvl_CUtilStr& name,
                                                    qvl_CUtilStream* stream) {
@@ -87,15 +89,22 @@ void qvl_CUtilKvtWork::WriteChunkKeys(qvl_CUtilKvtSeqWrite* writer, const qvl_CU
     int n = chunk->GetValueCnt(k);
     for (int v = 0; v < n; ++v) {
       switch (chunk->GetValueType(k, v)) {
-        case qvl_KvtTypeInt: writer->WriteInt(chunk->GetValueInt(k, v)); break;
-        case qvl_KvtTypeFloat: writer->WriteFloat(chunk->GetValueFloat(k, v)); break;
-        case qvl_KvtTypeStr: writer->WriteStr(chunk->GetValueStr(k, v)); break;
+        case qvl_KvtTypeInt:
+          writer->WriteInt(chunk->GetValueInt(k, v));
+          break;
+        case qvl_KvtTypeFloat:
+          writer->WriteFloat(chunk->GetValueFloat(k, v));
+          break;
+        case qvl_KvtTypeStr:
+          writer->WriteStr(chunk->GetValueStr(k, v));
+          break;
         case qvl_KvtTypeChunk:
           writer->BeginChunk();
           WriteChunkKeys(writer, chunk->PeekValueChunk(k, v));
           writer->EndChunk();
           break;
-        default: break;
+        default:
+          break;
       }
     }
     writer->EndKey();

@@ -1,5 +1,7 @@
 // Tests of the text encoding: tokens and values, the syntax-error table with
 // exact positions, the canonical writer and context texts.
+#include "util/kvt/util_kvt_text.h"
+
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -8,7 +10,6 @@
 
 #include "tests/util/kvt/util_kvt_test_util.h"
 #include "util/kvt/util_kvt_reader.h"
-#include "util/kvt/util_kvt_text.h"
 
 namespace {
 
@@ -50,7 +51,9 @@ TEST(KvtText, SyntaxErrorsGiveCodeAndExactPosition) {
       {"a 1\nb\n  = 2", qvl_KvtErrUnexpected, 3, 3},
       {"a 1 // note\n= 2", qvl_KvtErrUnexpected, 2, 1},
       {"a \x01", qvl_KvtErrUnexpected, 1, 3},
-      {"\xEF\xBB\xBF" "a =", qvl_KvtErrUnexpected, 1, 3},
+      {"\xEF\xBB\xBF"
+       "a =",
+       qvl_KvtErrUnexpected, 1, 3},
       {"5", qvl_KvtErrExpectedKey, 1, 1},
       {"}", qvl_KvtErrExpectedKey, 1, 1},
       {"a 1 }", qvl_KvtErrExpectedKey, 1, 5},
