@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <cstdio>
 #include <cstring>
 #include <random>
 
@@ -280,6 +281,34 @@ TEST(KvtWriters, FinishOnceAndNothingWithoutFinish) {
   // A tree built in memory has no context text.
   qvl_CUtilPtr<qvl_CUtilKvtChunk> built(new qvl_CUtilKvtChunk());
   EXPECT_EQ(built->GetInfo().View(), "");
+}
+
+}  // namespace
+
+namespace {
+
+std::string ReadSourceFile(const std::string& rel) {
+  std::FILE* f = std::fopen((std::string(QVL_SOURCE_DIR) + "/" + rel).c_str(), "rb");
+  std::string data;
+  if (!f) return data;
+  char buf[4096];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) data.append(buf, n);
+  std::fclose(f);
+  return data;
+}
+
+// The committed pair guards both encodings against silent change.
+TEST(KvtBinary, CommittedReferenceFilesConvertIntoEachOther) {
+  std::string text = ReadSourceFile("tests/util/kvt/data/reference.kvt");
+  std::string bin = ReadSourceFile("tests/util/kvt/data/reference.bin");
+  ASSERT_FALSE(text.empty());
+  ASSERT_FALSE(bin.empty());
+  KvtTestHandler h;
+  EXPECT_EQ(KvtConvert(h.Get(), text, qvl_KvtFlagBinary), bin);
+  EXPECT_EQ(KvtConvert(h.Get(), bin, 0), text);
+  EXPECT_EQ(KvtConvert(h.Get(), text, 0), text);
+  EXPECT_EQ(h.Count(), 0);
 }
 
 }  // namespace
