@@ -114,8 +114,13 @@ qvl_CUtilKvtPos qvl_CUtilKvtTextReader::PosOf(const char* p) {
   if (!p || p < m_body) p = m_body;
   if (p > m_end) p = m_end;
   if (p < m_lineAt) {
-    m_lineAt = m_lineStart = m_body;
-    m_line = 1;
+    // Backwards: count the line breaks between p and the last position asked
+    // for, so that a position just before it costs no scan from the start.
+    for (const char* q = p; q < m_lineAt; ++q) m_line -= *q == '\n' ? 1u : 0u;
+    const char* start = p;
+    while (start > m_body && start[-1] != '\n') --start;
+    m_lineStart = start;
+    m_lineAt = p;
   }
   const char* q = m_lineAt;
   while (q < p) {

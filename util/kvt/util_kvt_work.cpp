@@ -83,6 +83,44 @@ qvl_CUtilKvtChunk* qvl_CUtilKvtWork::ReadStreamSimple(qvl_CUtilMsgHandler* handl
   return qvl_CUtilPtrBase::RefAddOf(root.Get());
 }
 
+void qvl_CUtilKvtWork::CopyChunkKeys(qvl_CUtilKvtReader* reader, qvl_CUtilKvtSeqWrite* writer) {
+  while (reader->IsKey() > 0) {
+    qvl_CUtilStr name = reader->ReadKey();
+    if (writer) writer->BeginKey(name);
+    for (bool more = true; more;) {
+      switch (reader->PeekValueType()) {
+        case qvl_KvtTypeInt: {
+          std::int32_t v = reader->ReadInt();
+          if (writer) writer->WriteInt(v);
+          break;
+        }
+        case qvl_KvtTypeFloat: {
+          float v = reader->ReadFloat();
+          if (writer) writer->WriteFloat(v);
+          break;
+        }
+        case qvl_KvtTypeStr: {
+          qvl_CUtilStr v = reader->ReadStr();
+          if (writer) writer->WriteStr(v);
+          break;
+        }
+        case qvl_KvtTypeChunk:
+          reader->BeginChunk();
+          if (writer) writer->BeginChunk();
+          CopyChunkKeys(reader, writer);
+          reader->EndChunk();
+          if (writer) writer->EndChunk();
+          break;
+        default:
+          more = false;
+          break;
+      }
+    }
+    reader->EndKey();
+    if (writer) writer->EndKey();
+  }
+}
+
 void qvl_CUtilKvtWork::WriteChunkKeys(qvl_CUtilKvtSeqWrite* writer, const qvl_CUtilKvtChunk* chunk) {
   for (int k = 0; k < chunk->GetKeyCnt(); ++k) {
     writer->BeginKey(chunk->GetKeyName(k));

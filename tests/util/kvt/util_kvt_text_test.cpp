@@ -380,3 +380,31 @@ TEST(KvtText, CutAndChangedTextNeverCrash) {
 }
 
 }  // namespace
+
+namespace {
+
+// Positions asked for out of order (the sequential reader's GetInfo after a
+// later position was computed) are still exact.
+TEST(KvtText, PositionsInAnyOrder) {
+  KvtTestHandler h;
+  qvl_CUtilPtr<qvl_CUtilStream> stream(new qvl_CUtilMemStream("a 1\n  b 2\nccc \"x\"\n\n  d 3", "p.kvt"));
+  qvl_CUtilKvtReader* r = qvl_CUtilKvtWork::CreateReader(h.Get(), "", stream.Get());
+  std::vector<std::string> seen;
+  while (r->IsKey() > 0) {
+    std::string at(r->GetNextPos().ToText("p.kvt").View());
+    r->ReadKey();
+    seen.push_back(at + "=" + std::string(r->GetInfo().View()));
+    r->EndKey();
+  }
+  qvl_CUtilKvtPos back = r->PosOf(stream->GetReadData().data() + 6);  // "b"
+  qvl_CUtilKvtPos start = r->PosOf(stream->GetReadData().data());
+  qvl_CUtilPtrBase::RefReleaseOf(r);
+  EXPECT_EQ(seen, (std::vector<std::string>{"p.kvt:1:1=p.kvt:1:1", "p.kvt:2:3=p.kvt:2:3",
+                                            "p.kvt:3:1=p.kvt:3:1", "p.kvt:5:3=p.kvt:5:3"}));
+  EXPECT_EQ(back.line, 2u);
+  EXPECT_EQ(back.col, 3u);
+  EXPECT_EQ(start.line, 1u);
+  EXPECT_EQ(start.col, 1u);
+}
+
+}  // namespace
