@@ -160,6 +160,8 @@ class qvl_CUtilKvtReaderOf : public qvl_CUtilKvtReader {
   qvl_CUtilKvtPos GetNextPos() override;
 
  protected:
+  // The reader as its final class, so that calls among the operations are direct.
+  D* Self() { return static_cast<D*>(this); }
   int PeekItem() { return m_peeked ? m_item : static_cast<D*>(this)->Peek(); }
   std::string PeekText() { return static_cast<D*>(this)->PeekText(); }
   qvl_CUtilStr TakeName() { return static_cast<D*>(this)->TakeName(); }

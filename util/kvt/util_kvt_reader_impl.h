@@ -13,7 +13,7 @@ qvl_CUtilKvtPos qvl_CUtilKvtReaderOf<D>::GetNextPos() {
 template <class D>
 int qvl_CUtilKvtReaderOf<D>::IsKey() {
   if (m_failed || m_emptyDepth > 0) return 0;
-  if (m_keyOpen) EndKey();
+  if (m_keyOpen) Self()->EndKey();
   int item = PeekItem();
   switch (item) {
     case qvl_KvtItemName:
@@ -36,7 +36,7 @@ int qvl_CUtilKvtReaderOf<D>::IsKey() {
 template <class D>
 qvl_CUtilStr qvl_CUtilKvtReaderOf<D>::ReadKey() {
   if (m_failed || m_emptyDepth > 0) return {};
-  if (IsKey() <= 0) {
+  if (Self()->IsKey() <= 0) {
     if (!m_failed) Misuse("a key read where none follows");
     return {};
   }
@@ -48,7 +48,7 @@ qvl_CUtilStr qvl_CUtilKvtReaderOf<D>::ReadKey() {
 template <class D>
 void qvl_CUtilKvtReaderOf<D>::EndKey() {
   if (m_emptyDepth > 0 || !m_keyOpen) return;
-  while (!m_failed && IsValue() > 0) SkipValue();
+  while (!m_failed && Self()->IsValue() > 0) SkipValue();
   m_keyOpen = false;
 }
 
@@ -61,7 +61,7 @@ int qvl_CUtilKvtReaderOf<D>::IsValue() {
 
 template <class D>
 int qvl_CUtilKvtReaderOf<D>::PeekValueType() {
-  return IsValue() > 0 ? TypeOfItem(PeekItem()) : qvl_KvtTypeNone;
+  return Self()->IsValue() > 0 ? TypeOfItem(PeekItem()) : qvl_KvtTypeNone;
 }
 
 template <class D>
@@ -78,7 +78,7 @@ void qvl_CUtilKvtReaderOf<D>::SkipValue() {
       ++m_depth;
       m_keyOpen = false;
       const char* keyStart = m_keyStart;
-      EndChunk();
+      Self()->EndChunk();
       m_keyStart = keyStart;
       break;
     }
@@ -194,12 +194,12 @@ void qvl_CUtilKvtReaderOf<D>::EndChunk() {
   }
   if (m_depth == 0) return;
   if (!m_failed) {
-    if (m_keyOpen) EndKey();
-    while (IsKey() > 0) {
+    if (m_keyOpen) Self()->EndKey();
+    while (Self()->IsKey() > 0) {
       m_keyStart = PeekStart();
       TakeName();
       m_keyOpen = true;
-      EndKey();
+      Self()->EndKey();
     }
     if (!m_failed && PeekItem() == qvl_KvtItemClose) Consume();
   }
@@ -210,12 +210,12 @@ void qvl_CUtilKvtReaderOf<D>::EndChunk() {
 template <class D>
 void qvl_CUtilKvtReaderOf<D>::Finish() {
   if (m_failed || m_depth > 0 || m_emptyDepth > 0) return;
-  if (m_keyOpen) EndKey();
-  while (IsKey() > 0) {
+  if (m_keyOpen) Self()->EndKey();
+  while (Self()->IsKey() > 0) {
     m_keyStart = PeekStart();
     TakeName();
     m_keyOpen = true;
-    EndKey();
+    Self()->EndKey();
   }
   if (!m_failed) static_cast<D*>(this)->CheckEnd();
 }
