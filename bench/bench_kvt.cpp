@@ -258,7 +258,7 @@ std::string FloatsFile(int flags, const std::vector<float>& values) {
 }
 
 void Row(const char* what, double seconds, double mb, double floorSeconds) {
-  std::printf("| %-44s | %8.3f | %8.1f | %6.2f |\n", what, seconds, mb / seconds,
+  std::printf("| %-46s | %8.4f | %8.1f | %6.2f |\n", what, seconds, mb / seconds,
               floorSeconds > 0 ? seconds / floorSeconds : 1.0);
 }
 
@@ -302,7 +302,7 @@ int main(int argc, char** argv) {
   double tBinLoad = BestOf(reps, [&] { sink += LoadLikeALoader(binStream.Get(), &nBinLoad); });
 
   if (argc > 3 && std::strcmp(argv[3], "read") == 0) {
-    std::printf("text read %.3f s (floor %.3f s), binary read %.3f s (floor %.3f s); checksum %g\n", tLoad,
+    std::printf("text read %.4f s (floor %.4f s), binary read %.4f s (floor %.4f s); checksum %g\n", tLoad,
                 tTok, tBinLoad, tBinTok, sink);
     return 0;
   }
@@ -343,8 +343,8 @@ int main(int argc, char** argv) {
   double tArrText = BestOf(reps, [&] { sink += ReadAllFloats(arrText.Get()); });
   double tArrBin = BestOf(reps, [&] { sink += ReadAllFloats(arrBin.Get()); });
 
-  std::printf("| %-44s | %8s | %8s | %6s |\n", "operation", "best s", "MB/s", "ratio");
-  std::printf("|%s|%s|%s|%s|\n", std::string(46, '-').c_str(), std::string(10, '-').c_str(),
+  std::printf("| %-46s | %8s | %8s | %6s |\n", "operation", "best s", "MB/s", "ratio");
+  std::printf("|%s|%s|%s|%s|\n", std::string(48, '-').c_str(), std::string(10, '-').c_str(),
               std::string(10, '-').c_str(), std::string(8, '-').c_str());
   Row("text read: bare tokenizer (floor)", tTok, textMb, tTok);
   Row("text read: sequential reader, every value", tLoad, textMb, tTok);

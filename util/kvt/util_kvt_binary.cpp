@@ -237,12 +237,22 @@ int qvl_CUtilKvtBinaryReader::IsValue() {
 }
 
 float qvl_CUtilKvtBinaryReader::ReadFloat() {
-  if (!m_peeked && m_runLeft > 0 && m_runItem == qvl_KvtItemFloat && m_keyOpen && m_emptyDepth == 0 &&
-      !m_failed) {
-    float f = std::bit_cast<float>(LoadLe32(m_p));
-    m_p += 4;
-    --m_runLeft;
-    return f;
+  if (!m_peeked && m_keyOpen && m_emptyDepth == 0 && !m_failed) {
+    // A float run that starts here is entered directly (count checked as in Peek).
+    if (m_runLeft == 0 && Left(m_p) >= 9 && static_cast<unsigned char>(*m_p) == qvl_KvtBinTagRunFloat) {
+      std::uint32_t count = LoadLe32(m_p + 1);
+      if (count > 0 && std::uint64_t{count} * 4 <= Left(m_p + 5)) {
+        m_runItem = qvl_KvtItemFloat;
+        m_runLeft = count;
+        m_p += 5;
+      }
+    }
+    if (m_runLeft > 0 && m_runItem == qvl_KvtItemFloat) {
+      float f = std::bit_cast<float>(LoadLe32(m_p));
+      m_p += 4;
+      --m_runLeft;
+      return f;
+    }
   }
   return qvl_CUtilKvtReaderOf::ReadFloat();
 }
