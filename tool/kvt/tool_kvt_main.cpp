@@ -71,7 +71,9 @@ struct Input {
 // Reads the whole file, writing each key to writer as it comes (writer may
 // be null: the file is only checked). The file is never held as a tree, so
 // memory stays small for large files.
+// A file that could not be read has no reader (its failure is reported).
 void Copy(Input& in, qvl_CUtilKvtSeqWrite* writer) {
+  if (!in.reader) return;
   qvl_CUtilKvtWork::CopyChunkKeys(in.reader.Get(), writer);
   in.reader->Finish();
   if (writer) writer->Finish();

@@ -26,7 +26,7 @@ class qvl_CUtilCachedFile : public qvl_CUtilStream {
   qvl_CUtilStr GetPath() const override { return m_name; }
   std::string_view GetReadData() const override { return m_data; }
   // True when the file was read completely.
-  bool IsValid() const { return m_valid; }
+  bool IsValid() const override { return m_valid; }
 
  private:
   qvl_CUtilStr m_name;

@@ -19,6 +19,9 @@ public:
   // The whole readable content; empty for a write stream or an unreadable file.
   // The bytes stay valid as long as the stream lives.
   virtual std::string_view GetReadData() const { return {}; }
+  // False when the stream could not be opened or read (already reported by
+  // the stream); readers then read nothing and report nothing more.
+  virtual bool IsValid() const { return true; }
   // Appends size bytes. False when the stream cannot take them (reported by the stream).
   virtual bool Write(const void* data, std::size_t size) {
     (void)data;

@@ -20,7 +20,9 @@ bool qvl_CUtilKvtWork::IsBinary(std::string_view data) {
 
 qvl_CUtilKvtReader* qvl_CUtilKvtWork::CreateReader(qvl_CUtilMsgHandler* handler, const qvl_CUtilStr& name,
                                                    qvl_CUtilStream* stream) {
-  if (!stream) return nullptr;
+  // A file that could not be read has been reported by its stream: there is
+  // nothing to read, and no second report about an empty tree.
+  if (!stream || !stream->IsValid()) return nullptr;
   std::string_view data = stream->GetReadData();
   qvl_CUtilStr file = FileName(name, stream);
   qvl_CUtilKvtReader* reader;

@@ -29,7 +29,8 @@ public:
                                              qvl_CUtilStream* stream, bool unused);
 
   // A sequential reader on stream (either encoding) with one reference taken
-  // for the caller; null when stream is null. name as above.
+  // for the caller; null when stream is null or could not be read
+  // (IsValid false: its failure is already reported). name as above.
   static qvl_CUtilKvtSeqRead* CreateSeqReadStreamSimple(qvl_CUtilMsgHandler* handler,
                                                         const qvl_CUtilStr& name,
                                                         qvl_CUtilStream* stream, bool unused);
@@ -45,7 +46,7 @@ public:
   // True when data begins with the binary encoding's magic.
   static bool IsBinary(std::string_view data);
   // The reader of CreateSeqReadStreamSimple with its typed look-ahead; null
-  // when stream is null.
+  // when stream is null or not valid.
   static qvl_CUtilKvtReader* CreateReader(qvl_CUtilMsgHandler* handler, const qvl_CUtilStr& name,
                                           qvl_CUtilStream* stream);
   // Reads every remaining key of the reader's current chunk into chunk.

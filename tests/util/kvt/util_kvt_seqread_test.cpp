@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "tests/util/kvt/util_kvt_test_util.h"
+#include "util/file/util_file_cachedfile.h"
 
 namespace {
 
@@ -200,6 +201,19 @@ TEST(KvtSeqReadText, NullStreamGivesNoReaderAndNamesComeFromThePath) {
   qvl_CUtilPtrBase::RefReleaseOf(r);
   ASSERT_EQ(h.Count(), 1);
   EXPECT_EQ(h.IdAt(0), "util/kvt/util_kvt_reader.type@anim.kvt:1:3");
+}
+
+TEST(KvtSeqReadText, UnreadableFileGivesNoReaderAndNoSecondReport) {
+  KvtTestHandler h;
+  qvl_CUtilPtr<qvl_CUtilStream> missing(
+      new qvl_CUtilCachedFile(h.Get(), "", "", "/nonexistent-dir/anim.kvt", 10, -1));
+  ASSERT_EQ(h.Count(), 1);  // the file's own report
+  EXPECT_EQ(qvl_CUtilKvtWork::CreateSeqReadStreamSimple(h.Get(), "", missing.Get(), true), nullptr);
+  qvl_CUtilKvtChunk* root = qvl_CUtilKvtWork::ReadStreamSimple(h.Get(), "", missing.Get(), false);
+  ASSERT_NE(root, nullptr);
+  EXPECT_EQ(root->GetKeyCnt(), 0);
+  qvl_CUtilPtrBase::RefReleaseOf(root);
+  EXPECT_EQ(h.Count(), 1);
 }
 
 TEST(KvtSeqReadText, ErrorsAreThrownWithoutHandler) {
