@@ -1,0 +1,177 @@
+// Tests of key packing: the fixed examples bit for bit, the guarded inputs,
+// and a large randomised unpack round trip against the stated steps.
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <random>
+
+#include "tool/boneanim/tool_boneanim_pack.h"
+#include "util/sys/util_sys_math.h"
+
+namespace {
+
+constexpr float kInf = std::numeric_limits<float>::infinity();
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+
+std::uint32_t U(std::int32_t w) { return static_cast<std::uint32_t>(w); }
+
+TEST(PackTransl, FixedExamples) {
+  struct Case {
+    Vector3 v;
+    std::uint32_t word;
+  };
+  const Case cases[] = {
+      {{0.0f, 0.0f, 0.0f}, 0x84020100u},     {{1.0f, 0.0f, 0.0f}, 0x8C020180u},
+      {{1.0f, -2.0f, 0.5f}, 0x94810140u},    {{-1e-10f, 0.0f, 0.0f}, 0x040200FFu},
+      {{40000.0f, 0.0f, 0.0f}, 0xFC0201FFu},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(U(PackTransl(c.v)), c.word) << c.v.x << " " << c.v.y << " " << c.v.z;
+  }
+  EXPECT_EQ(PackTransl({0.0f, 0.0f, 0.0f}), -2080243456);
+}
+
+TEST(PackTransl, LimitsAndHeadroom) {
+  // Largest component just below a power of two: the headroom factor moves
+  // it to the next exponent, so the field stays below 512.
+  const float below2 = std::nextafter(2.0f, 0.0f);
+  const std::uint32_t w = U(PackTransl({below2, 0.0f, 0.0f}));
+  EXPECT_EQ(w >> 27, 16u + 2u);
+  EXPECT_EQ(w & 0x1FFu, 256u + 127u);  // floor(0.49999997 · 256) = 127
+  // Saturation at e = 15 on both sides; a negative huge value gives field 0.
+  // FLT_MAX · 1.001953125 overflows the float product: the exponent is still
+  // limited to 15 instead of being taken from an infinity.
+  EXPECT_EQ(U(PackTransl({-FLT_MAX, FLT_MAX, 32768.0f})), (31u << 27) | (511u << 18) | (511u << 9) | 0u);
+  // Every zero sign packs as 256.
+  EXPECT_EQ(U(PackTransl({-0.0f, -0.0f, -0.0f})), 0x84020100u);
+  // -2^-24 with e = -16 is far below one step: rounds down to 255.
+  EXPECT_EQ(U(PackTransl({0.0f, -std::ldexp(1.0f, -30), 0.0f})) >> 9 & 0x1FFu, 255u);
+}
+
+TEST(PackTransl, NonFiniteComponentPacksZero) {
+  const Vector3 bad[] = {{kNaN, 1.0f, 2.0f}, {1.0f, kInf, 2.0f}, {1.0f, 2.0f, -kInf}};
+  for (const Vector3& v : bad) EXPECT_EQ(U(PackTransl(v)), 0x84020100u);
+}
+
+TEST(PackQuat, FixedExamples) {
+  struct Case {
+    Quat q;
+    std::uint32_t word;
+  };
+  const Case cases[] = {
+      {{0.0f, 0.0f, 0.0f, 1.0f}, 0x1FF7FDFFu},         {{0.0f, 0.0f, 0.0f, -1.0f}, 0x1FF7FDFFu},
+      {{1.0f, 0.0f, 0.0f, 0.0f}, 0x1FF7FFFEu},         {{0.5f, 0.5f, 0.5f, 0.5f}, 0x27F9FE7Fu},
+      {{0.0f, 0.0f, 0.70710678f, 0.70710678f}, 0x2FF7FDFFu},
+  };
+  for (const Case& c : cases) EXPECT_EQ(U(PackQuat(c.q)), c.word) << c.q.x << " " << c.q.z << " " << c.q.w;
+  EXPECT_EQ(PackQuat({0.0f, 0.0f, 0.0f, 1.0f}), 536346111);
+}
+
+TEST(PackQuat, ZeroAndNonFiniteGiveIdentityWord) {
+  const Quat bad[] = {{0.0f, 0.0f, 0.0f, 0.0f}, {-0.0f, 0.0f, -0.0f, 0.0f}, {kNaN, 0.0f, 0.0f, 1.0f},
+                      {0.0f, kInf, 0.0f, 1.0f}, {0.0f, 0.0f, 0.0f, -kInf}};
+  for (const Quat& q : bad) EXPECT_EQ(U(PackQuat(q)), 0x1FF7FDFFu);
+}
+
+TEST(PackQuat, ScaleInvariantAndExtremes) {
+  // Any positive multiple packs alike (powers of two keep the rounding exact).
+  const Quat q{0.1f, -0.7f, 0.3f, 0.2f};
+  const std::uint32_t w = U(PackQuat(q));
+  EXPECT_EQ(U(PackQuat({q.x * 1024.0f, q.y * 1024.0f, q.z * 1024.0f, q.w * 1024.0f})), w);
+  EXPECT_EQ(U(PackQuat({q.x / 65536.0f, q.y / 65536.0f, q.z / 65536.0f, q.w / 65536.0f})), w);
+  // Huge and subnormal components: the sum is taken in double, no overflow.
+  EXPECT_EQ(U(PackQuat({-FLT_MAX, 0.0f, 0.0f, FLT_MAX})), (511u << 20) | (511u << 10) | 256u);
+  const float tiny = std::numeric_limits<float>::denorm_min();
+  EXPECT_EQ(U(PackQuat({0.0f, -tiny, 0.0f, 0.0f})), (511u << 20) | (0u << 10) | 511u);
+}
+
+TEST(SysFrexpLdexp, FloatSplitAndScale) {
+  int e = 99;
+  EXPECT_EQ(qvl_SysFrexp(0.0f, &e), 0.0f);
+  EXPECT_EQ(e, 0);
+  EXPECT_EQ(qvl_SysFrexp(1.0f, &e), 0.5f);
+  EXPECT_EQ(e, 1);
+  EXPECT_EQ(qvl_SysFrexp(-0.75f, &e), -0.75f);
+  EXPECT_EQ(e, 0);
+  EXPECT_EQ(qvl_SysFrexp(std::numeric_limits<float>::denorm_min(), &e), 0.5f);
+  EXPECT_EQ(e, -148);
+  EXPECT_EQ(qvl_SysLdexp(3.0f, -2), 0.75f);
+  EXPECT_EQ(qvl_SysLdexp(1.0f, 200), kInf);
+}
+
+// Unpacking as a reader of the file would do it.
+Vector3 UnpackTransl(std::uint32_t w, int* eOut) {
+  const int e = static_cast<int>(w >> 27) - 16;
+  *eOut = e;
+  const auto comp = [&](int shift) {
+    const int q = static_cast<int>((w >> shift) & 0x1FFu);
+    return std::ldexp(static_cast<double>(q - 256), e - 8);
+  };
+  return Vector3{static_cast<float>(comp(0)), static_cast<float>(comp(9)), static_cast<float>(comp(18))};
+}
+
+TEST(PackTransl, RandomRoundTripWithinOneStepBelow) {
+  std::mt19937 rng(12345);
+  std::uniform_real_distribution<float> mant(-1.0f, 1.0f);
+  std::uniform_int_distribution<int> expo(-20, 14);  // magnitudes that need no limiting at the top
+  std::uniform_int_distribution<int> pick(0, 3);
+  int failures = 0;
+  const int kCount = 200000;
+  for (int n = 0; n < kCount; ++n) {
+    float c[3];
+    for (float& x : c) {
+      x = std::ldexp(mant(rng), expo(rng));
+      if (pick(rng) == 0) x = 0.0f;  // zeros mixed in
+    }
+    const Vector3 v{c[0], c[1], c[2]};
+    int e = 0;
+    const Vector3 u = UnpackTransl(static_cast<std::uint32_t>(PackTransl(v)), &e);
+    const double step = std::ldexp(1.0, e - 8);
+    const float in[3] = {v.x, v.y, v.z};
+    const float out[3] = {u.x, u.y, u.z};
+    for (int i = 0; i < 3; ++i) {
+      // The unpacked value lies at most one step below the original, never above.
+      const double diff = static_cast<double>(in[i]) - static_cast<double>(out[i]);
+      if (!(diff >= 0.0 && diff < step)) ++failures;
+    }
+    // The exponent is the smallest one that holds the largest component with
+    // its headroom (unless limited at -16), so the step is as fine as it can be.
+    const float m = std::fmax(std::fabs(v.x), std::fmax(std::fabs(v.y), std::fabs(v.z)));
+    const double headroom = static_cast<float>(static_cast<double>(m) * 1.001953125);
+    if (m > 0.0f && e > -16 && headroom < std::ldexp(1.0, e - 1)) ++failures;
+    if (headroom >= std::ldexp(1.0, e)) ++failures;
+    if (m == 0.0f && e != 0) ++failures;
+  }
+  EXPECT_EQ(failures, 0);
+}
+
+TEST(PackQuat, RandomRoundTripWithinOneStep) {
+  std::mt19937 rng(777);
+  std::uniform_real_distribution<float> comp(-1.0f, 1.0f);
+  std::uniform_int_distribution<int> scale(-30, 30);
+  int failures = 0;
+  const int kCount = 200000;
+  for (int n = 0; n < kCount; ++n) {
+    Quat q{comp(rng), comp(rng), comp(rng), comp(rng)};
+    const int k = scale(rng);
+    q = Quat{std::ldexp(q.x, k), std::ldexp(q.y, k), std::ldexp(q.z, k), std::ldexp(q.w, k)};
+    const double s = std::fabs(double(q.x)) + std::fabs(double(q.y)) + std::fabs(double(q.z)) + std::fabs(double(q.w));
+    if (s == 0.0) continue;
+    const std::uint32_t w = static_cast<std::uint32_t>(PackQuat(q));
+    if ((w >> 30) != 0u) ++failures;
+    const float in[3] = {q.x, q.y, q.z};
+    for (int i = 0; i < 3; ++i) {
+      const int field = static_cast<int>((w >> (10 * i)) & 0x3FFu);
+      if (field > 1022) ++failures;
+      const double back = (field - 511) / 511.0;
+      // Rounded to the nearest step of 1/511: within half a step, plus slack for the last bit.
+      if (std::fabs(back - in[i] / s) > 1.0 / 1022.0 + 1e-12) ++failures;
+    }
+  }
+  EXPECT_EQ(failures, 0);
+}
+
+}  // namespace
