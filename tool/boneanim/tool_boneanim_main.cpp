@@ -1,2 +1,185 @@
-// Program entry of boneanim (placeholder until the run is built).
-int main() { return 0; }
+// Program entry of boneanim: turns the command line into one run (configuration
+// file in, runtime animation file out) and the run's outcome into the exit code.
+#include <cstdio>
+#include <exception>
+#include <optional>
+
+#include "tool/boneanim/tool_boneanim_raise.h"
+#include "util/cmdline/util_cmdline_cmdline.h"
+#include "util/file/util_file_cachedfile.h"
+#include "util/file/util_file_destfile.h"
+#include "util/file/util_file_filesystem.h"
+#include "util/mempool/util_mempool_pool.h"
+#include "util/msg/util_msg_handler.h"
+#include "util/stdio/util_stdio_stdio.h"
+#include "util/sys/util_sys_exceptionenv.h"
+#include "util/sys/util_sys_stdout.h"
+
+struct BoneAnimJob;
+struct RelativeAnim;
+
+namespace {
+
+// Exit codes.
+constexpr int kExitOk = 0;         // usage printed, or a run without errors
+constexpr int kExitErrors = 1;     // the run went through, with errors counted
+constexpr int kExitAborted = 2;    // the run was ended by an exception
+
+// Written one text per call, byte for byte as it stands.
+constexpr const char* kUsage[] = {
+    "Quorvel Bone Animation \n",
+    "quorvel_v5x0x6_t164x12u_c164x12u_enterpr_win32_vc7x1_release_fwin32vc7x1release\n",
+    "Parameters: \n",
+    "    <cfg-file>                    Configuration files\n",
+    "    <dest-file>                   Target file\n",
+    "    [-binary <bool>]              Write binary\n",
+    "    [-refdir <refdir>]            Reference directory for pathes. \n",
+    "    [-quiet <0/1>]                Only display errors\n",
+};
+
+// A holder for an object handed over with one reference already taken for
+// the caller (the pool's creator, the data-tree reader).
+template <class T>
+qvl_CUtilPtr<T> AdoptRef(T* p) {
+  qvl_CUtilPtr<T> holder(p);
+  qvl_CUtilPtrBase::RefReleaseOf(p);
+  return holder;
+}
+
+// Everything the guarded part of the run holds. Members are declared in the
+// order they are created, so that leaving the guarded region, normally or by
+// an exception, releases them in the reverse order: destination stream, root
+// chunk, configuration stream, complete paths, pool frame, pool, settings,
+// arguments and option values, parser, exception environment. None of their
+// destructors throws.
+struct GuardedRun {
+  qvl_CUtilExceptionEnv exceptionEnv;               // step 4
+  qvl_CUtilCmdLine cmdLine;                         // step 5
+  bool binary = false;                              // step 6: options ...
+  qvl_CUtilStr refDir;
+  bool quiet = false;
+  qvl_CUtilStr cfgArg;                              // ... and positional arguments
+  qvl_CUtilStr destArg;
+  qvl_CUtilStdIoParam stdIoParam;                   // step 7
+  qvl_CUtilPtr<qvl_CUtilMemPool> pool;              // step 8
+  std::optional<qvl_CUtilMemPoolFrm> poolFrm;
+  qvl_CUtilStr refDirPath;                          // step 9
+  qvl_CUtilStr cfgPath;
+  qvl_CUtilStr destPath;
+  qvl_CUtilPtr<qvl_CUtilCachedFile> cfgStream;      // step 10
+  qvl_CUtilPtr<qvl_CUtilPtrBase> rootChunk;         // step 11: the configuration's root chunk
+  BoneAnimJob* job = nullptr;                       // step 12: pool memory
+  const RelativeAnim* result = nullptr;             // step 13: pool memory
+  qvl_CUtilPtr<qvl_CUtilDestFile> destStream;       // step 15
+
+  // Steps 5 to 17. Problems of the runtime's operations are reported through
+  // handler and counted by stdIo; only an exception ends the run early.
+  void Execute(qvl_CUtilMsgHandler* handler, qvl_CUtilStdIo* stdIo, int argc, char** argv);
+};
+
+void GuardedRun::Execute(qvl_CUtilMsgHandler* handler, qvl_CUtilStdIo* stdIo, int argc, char** argv) {
+  // Step 5: the parser takes the whole argument vector.
+  cmdLine.AssignArgVecSysChar(handler, "", argc, argv);
+
+  // Step 6: known options first, then the unknown ones, then the positional arguments.
+  binary = cmdLine.ExtractOptBool("-binary");
+  refDir = cmdLine.ExtractOptStr("-refdir");
+  quiet = cmdLine.ExtractOptBool("-quiet");
+  cmdLine.ErrorUnknownOpt("-*");
+  cfgArg = cmdLine.GetCurArgStr(1);
+  destArg = cmdLine.GetCurArgStr(2);
+
+  // Step 7: the console settings; the parser's reports above used the defaults.
+  stdIoParam.m_name = "BoneAnim";
+  stdIoParam.m_infoDisplay = !quiet;
+  stdIoParam.m_errorDisplay = true;
+  stdIoParam.m_raiseDisplay = true;
+  stdIoParam.m_caughtDisplay = true;
+  stdIoParam.m_flushEachLine = true;
+  stdIo->SetParam(stdIoParam);
+
+  // Step 8: the run's pool and a scope frame on it.
+  pool = AdoptRef(qvl_CUtilMemPoolStdCreator::CreatePrimalMemPool());
+  poolFrm.emplace(pool.Get());
+
+  // Step 9: complete paths, the reference directory also when it is empty.
+  refDirPath = qvl_CUtilFilesystem::GetCompletePath(refDir);
+  cfgPath = qvl_CUtilFilesystem::GetCompletePath(cfgArg);
+  destPath = qvl_CUtilFilesystem::GetCompletePath(destArg);
+
+  // Step 10: the configuration file, read whole; failures are reported by the file.
+  cfgStream.Set(new qvl_CUtilCachedFile(handler, "", "", cfgPath, 10, -1));
+
+  // Step 11: the configuration is read here as a data tree (qvl_CUtilKvtWork::ReadStreamSimple).
+  // Step 12: the job is allocated from the pool and filled here (ReadJob).
+  // Step 13: the relative animation is calculated here (CalcRelativeAnim).
+
+  // Step 14: the destination's missing directories; failures are reported.
+  qvl_CUtilFilesystem::CreateFileDirRec(handler, "", destPath);
+
+  // Step 15: the destination stream; its bytes become the file only on Close.
+  destStream.Set(new qvl_CUtilDestFile(handler, "", "", destPath, true, -1));
+
+  // Step 16: the runtime animation is written here (WriteRuntimeAnim).
+
+  // Step 17: only an error-free run makes the destination final.
+  if (stdIo->GetErrorCnt() == 0) destStream->Close();
+}
+
+// Steps 1 to 23 for a command line with at least one argument.
+int Run(int argc, char** argv) {
+  // Step 1: the console.
+  qvl_CUtilPtr<qvl_CUtilStdIo> stdIo(new qvl_CUtilStdIo());
+  // Step 2: the handler, forwarding every report to the console.
+  qvl_CUtilPtr<qvl_CUtilMsgHandler> handler(new qvl_CUtilMsgHandler());
+  handler->RegisterBack(stdIo.Get());
+
+  // Step 3: the guarded region (steps 4 to 19).
+  bool completed = false;
+  try {
+    GuardedRun run;
+    run.Execute(handler.Get(), stdIo.Get(), argc, argv);
+    completed = true;  // step 18, before step 19 releases what the run holds
+  } catch (const qvl_CUtilMsg& msg) {  // step 20, derived kinds included
+    ReportCaught(handler.Get(), msg);
+  } catch (const std::exception& e) {
+    const qvl_CUtilExceptionStd msg(e);
+    ReportCaughtStd(handler.Get(), msg);
+  } catch (...) {
+    const qvl_CUtilExceptionUnknown msg;
+    ReportCaughtUnknown(handler.Get(), msg);
+  }
+
+  // Steps 21 and 22: the summary and the exit code.
+  stdIo->WriteErrorCnt();
+  const int errorCnt = stdIo->GetErrorCnt();
+  int exitCode = kExitAborted;
+  if (completed) {
+    stdIo->WriteInfo("Done.");
+    exitCode = errorCnt > 0 ? kExitErrors : kExitOk;
+  } else {
+    stdIo->WriteInfo("Aborted.");
+  }
+
+  // Step 23: the handler goes before the console it forwards to.
+  handler.Release();
+  stdIo.Release();
+  return exitCode;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc <= 1) {
+    for (const char* line : kUsage) qvl_SysStdOutWrite(line);
+    return kExitOk;
+  }
+  // The run catches everything after its setup; this only guards the setup
+  // itself (the console or the handler could not be created).
+  try {
+    return Run(argc, argv);
+  } catch (...) {
+    std::fputs("error: the run could not be set up\nAborted.\n", stderr);
+    return kExitAborted;
+  }
+}

@@ -1,0 +1,127 @@
+// The command line: options "-name value" and positional arguments.
+#include "util/cmdline/util_cmdline_cmdline.h"
+
+#include <cstring>
+#include <string_view>
+
+#include "util/str/util_str_strutil.h"
+
+namespace {
+
+// Whether text matches pattern ('*' any run, '?' one character). Iterative,
+// with one backtrack point, so that no pattern costs more than |text|*|pattern|.
+bool MatchPattern(std::string_view pattern, std::string_view text) {
+  std::size_t p = 0, t = 0, starP = std::string_view::npos, starT = 0;
+  while (t < text.size()) {
+    if (p < pattern.size() && (pattern[p] == '?' || (pattern[p] != '*' && pattern[p] == text[t]))) {
+      ++p;
+      ++t;
+    } else if (p < pattern.size() && pattern[p] == '*') {
+      starP = p++;
+      starT = t;
+    } else if (starP != std::string_view::npos) {
+      p = starP + 1;
+      t = ++starT;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] - 'A' + 'a') : a[i];
+    if (x != b[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void qvl_CUtilCmdLine::AssignArgVecSysChar(qvl_CUtilMsgHandler* handler, const qvl_CUtilStr& context,
+                                           int argc, const char* const* argv) {
+  m_handler.Set(handler);
+  m_context = context;
+  m_args.clear();
+  for (int i = 0; i < argc && argv; ++i) m_args.emplace_back(argv[i]);
+}
+
+void qvl_CUtilCmdLine::Report(const char* key, const char* text, const qvl_CUtilStr& info1,
+                              const qvl_CUtilStr& info2) {
+  std::string id = "util/cmdline/util_cmdline_cmdline.";
+  id += key;
+  qvl_CUtilMsg msg(qvl_CUtilStr(id.c_str()), text);
+  msg.AddInfo(m_context);
+  msg.AddInfo(info1);
+  msg.AddInfo(info2);
+  if (!m_handler) throw msg;
+  m_handler->Report(qvl_MsgLevelError, msg);
+}
+
+std::vector<qvl_CUtilCmdLine::Found> qvl_CUtilCmdLine::Extract(const char* name) {
+  std::vector<Found> found;
+  std::vector<qvl_CUtilStr> left;
+  left.reserve(m_args.size());
+  for (std::size_t i = 0; i < m_args.size(); ++i) {
+    if (i == 0 || m_args[i].Compare(name) != 0) {
+      left.push_back(m_args[i]);
+      continue;
+    }
+    // A following argument that begins with '-' is the next option, not a value.
+    if (i + 1 < m_args.size() && m_args[i + 1].GetChars()[0] != '-') {
+      found.push_back({true, m_args[i + 1]});
+      ++i;
+    } else {
+      Report("missing_value", "The option [1] needs a value.", name, "");
+      found.push_back({false, qvl_CUtilStr()});
+    }
+  }
+  m_args.swap(left);
+  return found;
+}
+
+bool qvl_CUtilCmdLine::ExtractOptBool(const char* name) {
+  bool value = false;
+  for (const Found& f : Extract(name)) {
+    value = false;
+    if (!f.hasValue) continue;
+    std::string_view v = f.value.View();
+    if (v == "1" || EqualNoCase(v, "true")) {
+      value = true;
+    } else if (!(v == "0" || EqualNoCase(v, "false"))) {
+      Report("bad_bool", "The value \"[2]\" of the option [1] is not 0, 1, true or false.", name, f.value);
+    }
+  }
+  return value;
+}
+
+qvl_CUtilStr qvl_CUtilCmdLine::ExtractOptStr(const char* name) {
+  qvl_CUtilStr value;
+  for (const Found& f : Extract(name)) value = f.value;
+  return value;
+}
+
+int qvl_CUtilCmdLine::ErrorUnknownOpt(const char* pattern) {
+  int cnt = 0;
+  std::vector<qvl_CUtilStr> left;
+  left.reserve(m_args.size());
+  for (std::size_t i = 0; i < m_args.size(); ++i) {
+    if (i > 0 && MatchPattern(pattern ? pattern : "", m_args[i].View())) {
+      Report("unknown_opt", "Unknown option [1].", m_args[i], "");
+      ++cnt;
+    } else {
+      left.push_back(m_args[i]);
+    }
+  }
+  m_args.swap(left);
+  return cnt;
+}
+
+qvl_CUtilStr qvl_CUtilCmdLine::GetCurArgStr(int index) {
+  if (index >= 0 && index < GetArgCnt()) return m_args[static_cast<std::size_t>(index)];
+  Report("missing_arg", "Positional argument [1] is missing.", qvl_CUtilStrUtil::StrOfInt(index, 0, 0), "");
+  return qvl_CUtilStr();
+}

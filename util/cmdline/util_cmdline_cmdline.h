@@ -1,0 +1,59 @@
+// The command line: options "-name value" and positional arguments.
+#pragma once
+
+#include <vector>
+
+#include "util/msg/util_msg_handler.h"
+#include "util/ptr/util_ptr_base.h"
+#include "util/str/util_str_str.h"
+
+// Holds the argument list; extracting an option takes it and its value out,
+// so that what is left are the positional arguments (index 0 the program).
+// Problems are reported to the handler at level 2 under ids
+// "util/cmdline/util_cmdline_cmdline.KEY" and thrown when there is no handler.
+class qvl_CUtilCmdLine {
+public:
+  qvl_CUtilCmdLine() = default;
+
+  // Takes the argc arguments of argv (null entries read as ""). handler
+  // receives the parser's reports; context is their context ("" when none).
+  void AssignArgVecSysChar(qvl_CUtilMsgHandler* handler, const qvl_CUtilStr& context, int argc,
+                           const char* const* argv);
+
+  // Takes every "name value" pair out of the list; the last one counts.
+  // The value is 0, 1, true or false in any case. A value that is missing
+  // (name is the last argument, or the next one begins with '-') or is none
+  // of these is reported naming the option, and the option reads false.
+  // An absent option reads false.
+  bool ExtractOptBool(const char* name);
+
+  // Takes every "name value" pair out of the list; the last one counts. A
+  // missing value (as above) is reported and reads "". Absent reads "".
+  qvl_CUtilStr ExtractOptStr(const char* name);
+
+  // Reports every argument left (after the program name) that matches
+  // pattern ('*' any run of characters, '?' one character) as an unknown
+  // option and takes it out of the list, so that the positional arguments
+  // keep their indices. Returns how many were reported.
+  int ErrorUnknownOpt(const char* pattern);
+
+  // The argument at index of the list left (0 the program name). An index
+  // that is not there is reported as a missing argument and gives "".
+  qvl_CUtilStr GetCurArgStr(int index);
+
+  int GetArgCnt() const { return static_cast<int>(m_args.size()); }
+
+private:
+  void Report(const char* key, const char* text, const qvl_CUtilStr& info1, const qvl_CUtilStr& info2);
+  // Takes out every occurrence of name with its value; the values in order.
+  // A missing value is reported and stands as a null entry (hasValue false).
+  struct Found {
+    bool hasValue;
+    qvl_CUtilStr value;
+  };
+  std::vector<Found> Extract(const char* name);
+
+  qvl_CUtilPtr<qvl_CUtilMsgHandler> m_handler;
+  qvl_CUtilStr m_context;
+  std::vector<qvl_CUtilStr> m_args;
+};

@@ -1,0 +1,62 @@
+// A destination file that becomes final only when it is closed: bytes go to a
+// temporary file beside it, which Close renames over the destination.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "util/file/util_file_stream.h"
+#include "util/msg/util_msg_handler.h"
+
+class qvl_CUtilDestFile : public qvl_CUtilStream {
+public:
+  // Opens a write stream for path (a complete path). The temporary file
+  // (".NAME.tmpXXXXXX" in the destination's directory) is created at once.
+  // handler: receives the failures (level 2); null makes them thrown.
+  // context: the context of those messages ("" when none).
+  // name: the name GetPath gives; "" gives path itself.
+  // replace: true lets Close replace an existing destination; false makes
+  //   Close fail (reported) when the destination exists.
+  // maxSize: the largest number of bytes accepted; negative for no limit.
+  // Every failure to create, write, flush, close or rename is reported naming
+  // the destination and the system's reason (ids under
+  // "util/file/util_file_destfile."); after a failure the stream takes no
+  // more bytes and Close does nothing but return false.
+  qvl_CUtilDestFile(qvl_CUtilMsgHandler* handler, const qvl_CUtilStr& context, const qvl_CUtilStr& name,
+                    const qvl_CUtilStr& path, bool replace, std::int64_t maxSize);
+  // Without a successful Close the temporary file is removed and the
+  // destination is left exactly as it was (absent stays absent).
+  ~qvl_CUtilDestFile() override;
+
+  qvl_CUtilStr GetPath() const override { return m_name; }
+  // Appends size bytes; they are collected and written in large pieces.
+  bool Write(const void* data, std::size_t size) override;
+  // Writes what is buffered, flushes it to the disk, closes the temporary
+  // file and renames it over the destination. True on success; a second
+  // call returns the first call's result.
+  bool Close() override;
+
+  // The temporary file's path ("" when none was created); for tests.
+  const std::string& GetTempPath() const { return m_tempPath; }
+
+private:
+  static constexpr std::size_t kBufferSize = std::size_t(1) << 20;
+
+  bool FlushBuffer();
+  void Fail(const char* key, const char* text, int err);
+  void Discard();
+
+  qvl_CUtilPtr<qvl_CUtilMsgHandler> m_handler;
+  qvl_CUtilStr m_context;
+  qvl_CUtilStr m_name;
+  qvl_CUtilStr m_path;
+  std::string m_tempPath;
+  std::string m_buffer;
+  std::int64_t m_maxSize;
+  std::int64_t m_written = 0;
+  int m_fd = -1;
+  bool m_replace;
+  bool m_failed = false;
+  bool m_closed = false;
+  bool m_closeResult = false;
+};

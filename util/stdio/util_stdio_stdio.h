@@ -1,0 +1,62 @@
+// The console: displays reported messages and counts the errors among them.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+
+#include "util/msg/util_msg_handler.h"
+#include "util/ptr/util_ptr_base.h"
+#include "util/str/util_str_str.h"
+
+// Display settings of the console.
+struct qvl_CUtilStdIoParam {
+  qvl_CUtilStr m_name;            // program name; shown as a line prefix when m_nameInLines
+  bool m_infoDisplay = true;      // information messages (level 1) on standard output
+  bool m_errorDisplay = true;     // errors after which work goes on (level 2) on standard error
+  bool m_raiseDisplay = true;     // errors where they are raised (level 3) on standard error
+  bool m_caughtDisplay = true;    // exceptions caught by the run (level 4) on standard error
+  bool m_nameInLines = false;     // prefix every message line with "NAME: "
+  bool m_flushEachLine = true;    // flush after every line, so that standard output and
+                                  // standard error keep their order on one terminal
+};
+
+// A message evaluator for the console. Messages of level 1 are one line on
+// standard output, those of levels 2 to 4 one line on standard error, each
+// laid out by qvl_MsgConsoleLine. Every report of level 2 or above counts as an
+// error, whether it is displayed or not.
+class qvl_CUtilStdIo : public qvl_CUtilPtrBase, public qvl_CUtilMsgEval {
+public:
+  qvl_CUtilStdIo() = default;
+
+  // Console objects live on the runtime's heap.
+  static void* operator new(std::size_t size);
+  static void operator delete(void* p);
+
+  void Eval(int level, const qvl_CUtilMsg& msg) override;
+
+  // The settings from now on; the defaults display everything.
+  void SetParam(const qvl_CUtilStdIoParam& param) { m_param = param; }
+  const qvl_CUtilStdIoParam& GetParam() const { return m_param; }
+
+  // The number of reports of level 2 or above received so far.
+  int GetErrorCnt() const { return m_errorCnt; }
+  // Writes the error count as one line on standard output: "Errors: N".
+  // Written whatever the settings, as it is the run's summary.
+  void WriteErrorCnt();
+  // Writes text as one line on standard output, whatever the settings.
+  void WriteInfo(const char* text);
+
+  // Test hook: the files written to instead of stdout and stderr.
+  void SetFiles(std::FILE* out, std::FILE* err) {
+    m_out = out;
+    m_err = err;
+  }
+
+private:
+  void WriteLine(std::FILE* file, const char* prefix, const char* text, std::size_t len);
+
+  qvl_CUtilStdIoParam m_param;
+  int m_errorCnt = 0;
+  std::FILE* m_out = nullptr;  // null: stdout
+  std::FILE* m_err = nullptr;  // null: stderr
+};
