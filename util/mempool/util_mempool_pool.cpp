@@ -26,7 +26,11 @@ void* qvl_CUtilMemPool::Alloc(std::size_t size, std::size_t align) {
   if (align == 0 || (align & (align - 1)) != 0 || align > 64) align = 64;
   if (!m_blocks.empty()) {
     Block& last = m_blocks.back();
-    std::size_t start = (m_offset + align - 1) & ~(align - 1);
+    // Aligned as an address, not as an offset: the block itself is only
+    // aligned as calloc aligns it.
+    const std::uintptr_t base = reinterpret_cast<std::uintptr_t>(last.data);
+    const std::size_t start =
+        static_cast<std::size_t>(((base + m_offset + align - 1) & ~(std::uintptr_t(align) - 1)) - base);
     if (start <= last.size && size <= last.size - start) {
       m_offset = start + size;
       m_used += size;

@@ -34,9 +34,11 @@ qvl_CUtilStr::qvl_CUtilStr(qvl_CUtilStr&& other) noexcept : m_entry(other.m_entr
 qvl_CUtilStr::~qvl_CUtilStr() { Drop(); }
 
 qvl_CUtilStr& qvl_CUtilStr::operator=(const qvl_CUtilStr& other) {
-  if (other.m_entry) ++other.m_entry->refCnt;
+  // Taken before Drop, which clears other.m_entry too when other is this.
+  qvl_CUtilStrEntry* entry = other.m_entry;
+  if (entry) ++entry->refCnt;
   Drop();
-  m_entry = other.m_entry;
+  m_entry = entry;
   return *this;
 }
 

@@ -1,0 +1,123 @@
+// The built boneanim program run as a user runs it: usage, messages, exit codes, destination.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/util/file/util_file_testdir.h"
+
+namespace {
+
+struct Outcome {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs the program with args in the directory cwd and collects both streams.
+Outcome RunTool(const std::string& cwd, const std::vector<std::string>& args) {
+  const std::string outPath = cwd + "/.stdout", errPath = cwd + "/.stderr";
+  Outcome r;
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    int o = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int e = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (o < 0 || e < 0 || ::dup2(o, 1) < 0 || ::dup2(e, 2) < 0 || ::chdir(cwd.c_str()) != 0) ::_exit(120);
+    std::vector<char*> argv{const_cast<char*>(QVL_BONEANIM_EXE)};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(QVL_BONEANIM_EXE, argv.data());
+    ::_exit(121);
+  }
+  int status = 0;
+  if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status)) r.exitCode = WEXITSTATUS(status);
+  r.out = qvl_TestDir::ReadFile(outPath);
+  r.err = qvl_TestDir::ReadFile(errPath);
+  std::filesystem::remove(outPath);
+  std::filesystem::remove(errPath);
+  return r;
+}
+
+TEST(BoneAnimProgram, NoArgumentsPrintsTheUsageExactly) {
+  qvl_TestDir dir;
+  const Outcome r = RunTool(dir.Path(), {});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.out,
+            "Quorvel Bone Animation \n"
+            "quorvel_v5x0x6_t164x12u_c164x12u_enterpr_win32_vc7x1_release_fwin32vc7x1release\n"
+            "Parameters: \n"
+            "    <cfg-file>                    Configuration files\n"
+            "    <dest-file>                   Target file\n"
+            "    [-binary <bool>]              Write binary\n"
+            "    [-refdir <refdir>]            Reference directory for pathes. \n"
+            "    [-quiet <0/1>]                Only display errors\n");
+  EXPECT_EQ(r.err, "");
+  EXPECT_TRUE(dir.List().empty());
+}
+
+TEST(BoneAnimProgram, MissingConfigurationIsNamedAndNoDestinationIsLeft) {
+  qvl_TestDir dir;
+  qvl_TestDir::WriteFile(dir / "older.kvt", "older");
+  for (const char* dest : {"out/walk.anim.kvt", "older.kvt"}) {
+    const Outcome r = RunTool(dir.Path(), {"missing.job.kvt", dest});
+    EXPECT_EQ(r.exitCode, 1) << dest;
+    EXPECT_EQ(r.err, "error: Cannot open \"" + (dir / "missing.job.kvt") +
+                         "\" for reading: No such file or directory. "
+                         "[util/file/util_file_cachedfile.open_failed]\n");
+    EXPECT_EQ(r.out, "Errors: 1\nDone.\n");
+  }
+  // The destination's directory is made, but nothing is left in it; the older file is kept.
+  EXPECT_TRUE(std::filesystem::is_empty(dir / "out"));
+  EXPECT_EQ(qvl_TestDir::ReadFile(dir / "older.kvt"), "older");
+  EXPECT_EQ(dir.List(), (std::vector<std::string>{"older.kvt", "out"}));
+}
+
+TEST(BoneAnimProgram, CommandLineErrorsAreReportedAndTheRunGoesOn) {
+  qvl_TestDir dir;
+  qvl_TestDir::WriteFile(dir / "job.kvt", "");
+  struct Case {
+    std::vector<std::string> args;
+    std::string err;
+    int errorCnt;
+  };
+  const Case cases[] = {
+      {{"job.kvt", "out.kvt", "-verbose"},
+       "error: Unknown option -verbose. [util/cmdline/util_cmdline_cmdline.unknown_opt]\n", 1},
+      {{"-binary", "yes", "job.kvt", "out.kvt"},
+       "error: The value \"yes\" of the option -binary is not 0, 1, true or false. "
+       "[util/cmdline/util_cmdline_cmdline.bad_bool]\n",
+       1},
+      {{"job.kvt", "out.kvt", "-quiet"},
+       "error: The option -quiet needs a value. [util/cmdline/util_cmdline_cmdline.missing_value]\n", 1},
+      {{"job.kvt"},
+       "error: Positional argument 2 is missing. [util/cmdline/util_cmdline_cmdline.missing_arg]\n"
+       "error: Cannot create \"" + dir.Path() + "\": Is a directory. [util/file/util_file_destfile.create_failed]\n",
+       2},
+  };
+  for (const Case& c : cases) {
+    const Outcome r = RunTool(dir.Path(), c.args);
+    EXPECT_EQ(r.exitCode, 1) << c.args[0];
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(r.out, "Errors: " + std::to_string(c.errorCnt) + "\nDone.\n");
+    EXPECT_EQ(dir.List(), std::vector<std::string>{"job.kvt"}) << "no destination after an error";
+  }
+}
+
+// Until the configuration is read as a data tree, any readable file lets the
+// run go through; the destination is then made final.
+TEST(BoneAnimProgram, AnErrorFreeRunClosesTheDestination) {
+  qvl_TestDir dir;
+  qvl_TestDir::WriteFile(dir / "job.kvt", "");
+  const Outcome r = RunTool(dir.Path(), {"job.kvt", "sub/dir/out.kvt", "-quiet", "1", "-refdir", "ref"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.out, "Errors: 0\nDone.\n");
+  EXPECT_EQ(r.err, "");
+  EXPECT_TRUE(std::filesystem::is_regular_file(dir / "sub/dir/out.kvt"));
+  EXPECT_EQ(std::filesystem::directory_iterator(dir / "sub/dir")->path().filename(), "out.kvt");
+}
+
+}  // namespace
