@@ -3,12 +3,14 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "util/file/util_file_stream.h"
 #include "util/msg/util_msg_handler.h"
 #include "util/str/util_str_str.h"
 
 class qvl_CUtilKvtChunk;
+class qvl_CUtilKvtReader;
 class qvl_CUtilKvtSeqRead;
 class qvl_CUtilKvtSeqWrite;
 
@@ -38,4 +40,16 @@ public:
   static qvl_CUtilKvtSeqWrite* CreateSeqWriteStream(qvl_CUtilMsgHandler* handler,
                                                     const qvl_CUtilStr& name,
                                                     qvl_CUtilStream* stream, int flags);
+
+  // --- Beyond the declared interface (tests, kvt) ---
+  // True when data begins with the binary encoding's magic.
+  static bool IsBinary(std::string_view data);
+  // The reader of CreateSeqReadStreamSimple with its typed look-ahead; null
+  // when stream is null.
+  static qvl_CUtilKvtReader* CreateReader(qvl_CUtilMsgHandler* handler, const qvl_CUtilStr& name,
+                                          qvl_CUtilStream* stream);
+  // Reads every remaining key of the reader's current chunk into chunk.
+  static void ReadChunkKeys(qvl_CUtilKvtReader* reader, qvl_CUtilKvtChunk* chunk);
+  // Writes the keys of chunk (a root: no braces around them) to writer.
+  static void WriteChunkKeys(qvl_CUtilKvtSeqWrite* writer, const qvl_CUtilKvtChunk* chunk);
 };

@@ -1,0 +1,413 @@
+// The binary encoding of data trees: header, tagged keys with a name table,
+// runs of one value type; every count is checked against the bytes left.
+#include "util/kvt/util_kvt_binary.h"
+
+#include <bit>
+#include <cstring>
+
+namespace {
+
+// s in single quotes, for messages. (Built by appending: GCC 12 warns
+// falsely on chained string concatenation.)
+std::string Quoted(const std::string& s) {
+  std::string t;
+  t.reserve(s.size() + 2);
+  t += '\'';
+  t += s;
+  t += '\'';
+  return t;
+}
+
+constexpr std::size_t kWriteBufSize = std::size_t{1} << 20;
+
+inline std::uint32_t LoadLe32(const char* p) {
+  std::uint32_t v;
+  std::memcpy(&v, p, 4);
+  if constexpr (std::endian::native == std::endian::big) {
+    v = (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
+  }
+  return v;
+}
+
+inline void StoreLe32(char* p, std::uint32_t v) {
+  if constexpr (std::endian::native == std::endian::big) {
+    v = (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
+  }
+  std::memcpy(p, &v, 4);
+}
+
+bool IsValidName(std::string_view s) {
+  if (s.empty()) return false;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    char c = s[i];
+    bool alpha = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+    if (!alpha && !(i > 0 && c >= '0' && c <= '9')) return false;
+  }
+  return s != "true" && s != "false" && s != "inf" && s != "nan";
+}
+
+std::string TagText(unsigned char tag) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string text = "tag 0x";
+  text += kHex[tag >> 4];
+  text += kHex[tag & 15];
+  return text;
+}
+
+}  // namespace
+
+bool qvl_KvtBinaryHasMagic(std::string_view data) {
+  return data.size() >= 4 && std::memcmp(data.data(), qvl_KvtBinMagic, 4) == 0;
+}
+
+// ---------------------------------------------------------------- reader
+
+qvl_CUtilKvtBinaryReader::qvl_CUtilKvtBinaryReader(qvl_CUtilMsgHandler* handler, const qvl_CUtilStr& file,
+                                                   std::string_view data)
+    : qvl_CUtilKvtReader(handler, file, data) {
+  m_binary = true;
+  m_p = m_tokStart = m_tokEnd = m_begin;
+  if (data.size() < qvl_KvtBinHeaderSize) {
+    Fail(qvl_KvtErrBinTruncated, m_end, "the end of the data in the header");
+  } else if (LoadLe32(m_begin + 4) != qvl_KvtBinVersion) {
+    Fail(qvl_KvtErrBinVersion, m_begin + 4, "version " + std::to_string(LoadLe32(m_begin + 4)));
+  } else {
+    m_p = m_tokStart = m_tokEnd = m_begin + qvl_KvtBinHeaderSize;
+  }
+}
+
+qvl_CUtilKvtPos qvl_CUtilKvtBinaryReader::PosOf(const char* p) {
+  if (!p || p < m_begin) p = m_begin;
+  if (p > m_end) p = m_end;
+  return qvl_CUtilKvtPos::OfBinary(static_cast<std::uint64_t>(p - m_begin));
+}
+
+std::uint32_t qvl_CUtilKvtBinaryReader::U32At(const char* p) const { return LoadLe32(p); }
+
+void qvl_CUtilKvtBinaryReader::FailCount(const char* p, std::uint64_t need) {
+  Fail(qvl_KvtErrBinCount, p,
+       std::to_string(need) + " bytes needed with " + std::to_string(Left(p)) + " left");
+}
+
+std::string qvl_CUtilKvtBinaryReader::PeekText() {
+  switch (m_item) {
+    case qvl_KvtItemName: return "a key name";
+    case qvl_KvtItemInt: return "an int";
+    case qvl_KvtItemFloat: return "a float";
+    case qvl_KvtItemStr: return "a string";
+    case qvl_KvtItemOpen: return "a chunk";
+    case qvl_KvtItemClose: return "the end of a chunk";
+    default: return "the end mark";
+  }
+}
+
+int qvl_CUtilKvtBinaryReader::Peek() {
+  if (m_failed) return qvl_KvtItemEnd;
+  if (m_peeked) return m_item;
+  if (m_runLeft > 0) {
+    m_tokStart = m_p;
+    if (m_runItem == qvl_KvtItemStr) {
+      // Each string's length is checked where it stands; the run count only
+      // guaranteed 4 bytes per string.
+      if (Left(m_p) < 4) {
+        FailCount(m_p, 4);
+        return qvl_KvtItemEnd;
+      }
+      std::uint64_t len = U32At(m_p);
+      if (len > Left(m_p) - 4) {
+        FailCount(m_p, len + 4);
+        return qvl_KvtItemEnd;
+      }
+      m_tokEnd = m_p + 4 + len;
+    } else {
+      m_tokEnd = m_p + 4;  // guaranteed by the run's count check
+    }
+    m_item = m_runItem;
+    m_peeked = true;
+    return m_item;
+  }
+  for (;;) {
+    const char* p = m_p;
+    m_tokStart = m_tokEnd = p;
+    if (p >= m_end) {
+      Fail(qvl_KvtErrBinTruncated, p, "the end of the data");
+      return qvl_KvtItemEnd;
+    }
+    unsigned char tag = static_cast<unsigned char>(*p);
+    int item;
+    switch (tag) {
+      case qvl_KvtBinTagNameNew:
+      case qvl_KvtBinTagNameRef: {
+        if (Left(p) < 5) {
+          Fail(qvl_KvtErrBinTruncated, m_end, "the end of the data");
+          return qvl_KvtItemEnd;
+        }
+        std::uint32_t v = U32At(p + 1);
+        if (tag == qvl_KvtBinTagNameNew) {
+          if (v > Left(p + 5)) {
+            FailCount(p + 1, std::uint64_t{v});
+            return qvl_KvtItemEnd;
+          }
+          if (!IsValidName(std::string_view(p + 5, v))) {
+            Fail(qvl_KvtErrBinName, p + 5, Quoted(std::string(p + 5, std::min<std::size_t>(v, 24))));
+            return qvl_KvtItemEnd;
+          }
+          m_tokEnd = p + 5 + v;
+        } else {
+          if (v >= m_nameTable.size()) {
+            Fail(qvl_KvtErrBinNameIndex, p + 1,
+                 "index " + std::to_string(v) + " of " + std::to_string(m_nameTable.size()) + " names");
+            return qvl_KvtItemEnd;
+          }
+          m_nameRef = v;
+          m_tokEnd = p + 5;
+        }
+        item = qvl_KvtItemName;
+        break;
+      }
+      case qvl_KvtBinTagRunInt:
+      case qvl_KvtBinTagRunFloat:
+      case qvl_KvtBinTagRunStr: {
+        if (Left(p) < 5) {
+          Fail(qvl_KvtErrBinTruncated, m_end, "the end of the data");
+          return qvl_KvtItemEnd;
+        }
+        std::uint32_t count = U32At(p + 1);
+        // Every value takes at least 4 bytes (a string its length).
+        std::uint64_t need = std::uint64_t{count} * 4;
+        if (need > Left(p + 5)) {
+          FailCount(p + 1, need);
+          return qvl_KvtItemEnd;
+        }
+        m_p = p + 5;
+        if (count == 0) continue;
+        m_runLeft = count;
+        m_runItem = tag == qvl_KvtBinTagRunInt     ? qvl_KvtItemInt
+                    : tag == qvl_KvtBinTagRunFloat ? qvl_KvtItemFloat
+                                                   : qvl_KvtItemStr;
+        return Peek();
+      }
+      case qvl_KvtBinTagChunkBegin:
+        item = qvl_KvtItemOpen;
+        m_tokEnd = p + 1;
+        break;
+      case qvl_KvtBinTagChunkEnd:
+        item = qvl_KvtItemClose;
+        m_tokEnd = p + 1;
+        break;
+      case qvl_KvtBinTagFileEnd:
+        item = qvl_KvtItemEnd;
+        break;
+      default:
+        Fail(qvl_KvtErrBinTag, p, TagText(tag));
+        return qvl_KvtItemEnd;
+    }
+    m_item = item;
+    m_peeked = true;
+    return item;
+  }
+}
+
+qvl_CUtilStr qvl_CUtilKvtBinaryReader::TakeName() {
+  qvl_CUtilStr name;
+  if (static_cast<unsigned char>(*m_tokStart) == qvl_KvtBinTagNameNew) {
+    name = InternName(std::string_view(m_tokStart + 5, static_cast<std::size_t>(m_tokEnd - m_tokStart - 5)));
+    m_nameTable.push_back(name);
+  } else {
+    name = m_nameTable[m_nameRef];
+  }
+  m_p = m_tokEnd;
+  m_peeked = false;
+  return name;
+}
+
+std::uint32_t qvl_CUtilKvtBinaryReader::TakeU32Value() {
+  std::uint32_t v = LoadLe32(m_p);
+  m_p += 4;
+  --m_runLeft;
+  m_peeked = false;
+  return v;
+}
+
+std::int32_t qvl_CUtilKvtBinaryReader::TakeInt() { return static_cast<std::int32_t>(TakeU32Value()); }
+
+float qvl_CUtilKvtBinaryReader::TakeFloat() { return std::bit_cast<float>(TakeU32Value()); }
+
+float qvl_CUtilKvtBinaryReader::ReadFloat() {
+  if (m_runLeft > 0 && m_runItem == qvl_KvtItemFloat && m_keyOpen && m_emptyDepth == 0 && !m_failed) {
+    return TakeFloat();
+  }
+  return qvl_CUtilKvtReader::ReadFloat();
+}
+
+qvl_CUtilStr qvl_CUtilKvtBinaryReader::TakeStr() {
+  qvl_CUtilStr s(m_tokStart + 4, static_cast<std::size_t>(m_tokEnd - m_tokStart - 4));
+  SkipStr();
+  return s;
+}
+
+void qvl_CUtilKvtBinaryReader::SkipStr() {
+  m_p = m_tokEnd;
+  --m_runLeft;
+  m_peeked = false;
+}
+
+void qvl_CUtilKvtBinaryReader::TakeOpen() {
+  m_p = m_tokEnd;
+  m_peeked = false;
+}
+
+void qvl_CUtilKvtBinaryReader::TakeClose() {
+  m_p = m_tokEnd;
+  m_peeked = false;
+}
+
+void qvl_CUtilKvtBinaryReader::CheckEnd() {
+  if (m_failed) return;
+  // Peek has seen the end mark at m_p.
+  if (m_p + 1 != m_end) Fail(qvl_KvtErrBinTrailing, m_p + 1, std::to_string(Left(m_p + 1)) + " more bytes");
+}
+
+// ---------------------------------------------------------------- writer
+
+qvl_CUtilKvtBinaryWriter::qvl_CUtilKvtBinaryWriter(qvl_CUtilStream* stream)
+    : m_stream(RefAddOf(stream)), m_buf(new char[kWriteBufSize]), m_cap(kWriteBufSize) {
+  std::memcpy(m_buf, qvl_KvtBinMagic, 4);
+  StoreLe32(m_buf + 4, qvl_KvtBinVersion);
+  m_len = qvl_KvtBinHeaderSize;
+}
+
+qvl_CUtilKvtBinaryWriter::~qvl_CUtilKvtBinaryWriter() {
+  delete[] m_buf;
+  RefReleaseOf(m_stream);
+}
+
+void qvl_CUtilKvtBinaryWriter::Flush() {
+  // A run cannot stay open across a flush: its count is patched in the buffer.
+  CloseRun();
+  if (m_len > 0 && m_stream) m_stream->Write(m_buf, m_len);
+  m_len = 0;
+}
+
+char* qvl_CUtilKvtBinaryWriter::Room(std::size_t n) {
+  if (m_cap - m_len < n) {
+    Flush();
+    if (m_cap < n) {
+      delete[] m_buf;
+      m_buf = nullptr;
+      m_buf = new char[n];
+      m_cap = n;
+    }
+  }
+  return m_buf + m_len;
+}
+
+void qvl_CUtilKvtBinaryWriter::PutByte(unsigned char b) {
+  *Room(1) = static_cast<char>(b);
+  ++m_len;
+}
+
+void qvl_CUtilKvtBinaryWriter::PutU32(std::uint32_t v) {
+  StoreLe32(Room(4), v);
+  m_len += 4;
+}
+
+void qvl_CUtilKvtBinaryWriter::CloseRun() {
+  if (m_runTag == 0) return;
+  StoreLe32(m_buf + m_runCountAt, m_runCount);
+  m_runTag = 0;
+}
+
+void qvl_CUtilKvtBinaryWriter::StartRun(unsigned char tag, std::size_t firstSize) {
+  CloseRun();
+  Room(5 + firstSize);  // the run header and its first value stay in one buffer
+  m_buf[m_len] = static_cast<char>(tag);
+  m_runCountAt = m_len + 1;
+  m_len += 5;
+  m_runTag = tag;
+  m_runCount = 0;
+}
+
+void qvl_CUtilKvtBinaryWriter::BeginKey(const qvl_CUtilStr& name) {
+  if (m_keyOpen) EndKey();
+  CloseRun();
+  std::string key(name.View());
+  auto it = m_names.find(key);
+  if (it != m_names.end()) {
+    PutByte(qvl_KvtBinTagNameRef);
+    PutU32(it->second);
+  } else {
+    PutByte(qvl_KvtBinTagNameNew);
+    PutU32(static_cast<std::uint32_t>(key.size()));
+    std::memcpy(Room(key.size()), key.data(), key.size());
+    m_len += key.size();
+    m_names.emplace(std::move(key), static_cast<std::uint32_t>(m_names.size()));
+  }
+  m_keyOpen = true;
+}
+
+void qvl_CUtilKvtBinaryWriter::EndKey() {
+  CloseRun();
+  m_keyOpen = false;
+}
+
+void qvl_CUtilKvtBinaryWriter::WriteInt(std::int32_t value) {
+  if (!m_keyOpen) return;
+  if (m_runTag != qvl_KvtBinTagRunInt || m_cap - m_len < 4 || m_runCount == UINT32_MAX) {
+    StartRun(qvl_KvtBinTagRunInt, 4);
+  }
+  StoreLe32(m_buf + m_len, static_cast<std::uint32_t>(value));
+  m_len += 4;
+  ++m_runCount;
+}
+
+void qvl_CUtilKvtBinaryWriter::WriteFloat(float value) {
+  if (!m_keyOpen) return;
+  if (m_runTag != qvl_KvtBinTagRunFloat || m_cap - m_len < 4 || m_runCount == UINT32_MAX) {
+    StartRun(qvl_KvtBinTagRunFloat, 4);
+  }
+  StoreLe32(m_buf + m_len, std::bit_cast<std::uint32_t>(value));
+  m_len += 4;
+  ++m_runCount;
+}
+
+void qvl_CUtilKvtBinaryWriter::WriteStr(const qvl_CUtilStr& text) {
+  if (!m_keyOpen) return;
+  std::size_t n = text.GetLen();
+  if (m_runTag != qvl_KvtBinTagRunStr || m_cap - m_len < 4 + n || m_runCount == UINT32_MAX) {
+    StartRun(qvl_KvtBinTagRunStr, 4 + n);
+  }
+  StoreLe32(m_buf + m_len, static_cast<std::uint32_t>(n));
+  std::memcpy(m_buf + m_len + 4, text.GetChars(), n);
+  m_len += 4 + n;
+  ++m_runCount;
+}
+
+void qvl_CUtilKvtBinaryWriter::BeginChunk() {
+  if (!m_keyOpen) return;
+  CloseRun();
+  PutByte(qvl_KvtBinTagChunkBegin);
+  ++m_level;
+  m_keyOpen = false;
+}
+
+void qvl_CUtilKvtBinaryWriter::EndChunk() {
+  if (m_level == 0) return;
+  if (m_keyOpen) EndKey();
+  PutByte(qvl_KvtBinTagChunkEnd);
+  --m_level;
+  m_keyOpen = true;
+}
+
+void qvl_CUtilKvtBinaryWriter::WriteKeyStr(const qvl_CUtilStr& name, const qvl_CUtilStr& text) {
+  BeginKey(name);
+  WriteStr(text);
+  EndKey();
+}
+
+void qvl_CUtilKvtBinaryWriter::Finish() {
+  while (m_level > 0) EndChunk();
+  EndKey();
+  PutByte(qvl_KvtBinTagFileEnd);
+  Flush();
+}

@@ -1,0 +1,103 @@
+// The binary encoding of data trees: reader and writer (layout in docs/data-tree.md).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "util/file/util_file_stream.h"
+#include "util/kvt/util_kvt_reader.h"
+#include "util/kvt/util_kvt_seqwrite.h"
+
+// Layout constants. A file is the 4-byte magic, the 32-bit version, the root's
+// keys and the end mark. Every number is little-endian.
+constexpr unsigned char qvl_KvtBinMagic[4] = {0x9B, 'K', 'V', 'T'};
+constexpr std::uint32_t qvl_KvtBinVersion = 1;
+constexpr std::size_t qvl_KvtBinHeaderSize = 8;
+enum qvl_KvtBinTag : unsigned char {
+  qvl_KvtBinTagNameNew = 0x01,     // u32 length, bytes: a key whose name is new (added to the name table)
+  qvl_KvtBinTagNameRef = 0x02,     // u32 index into the name table: a key with a name seen before
+  qvl_KvtBinTagChunkEnd = 0x03,    // end of the current chunk
+  qvl_KvtBinTagFileEnd = 0x04,     // end of the root; the last byte of the file
+  qvl_KvtBinTagRunInt = 0x10,      // u32 count, count x i32
+  qvl_KvtBinTagRunFloat = 0x11,    // u32 count, count x f32 bit patterns
+  qvl_KvtBinTagRunStr = 0x12,      // u32 count, count x (u32 length, bytes)
+  qvl_KvtBinTagChunkBegin = 0x13,  // a chunk value: its keys follow, then qvl_KvtBinTagChunkEnd
+};
+
+// True when data begins with the magic (which no text file can begin with).
+bool qvl_KvtBinaryHasMagic(std::string_view data);
+
+class qvl_CUtilKvtBinaryReader : public qvl_CUtilKvtReader {
+public:
+  qvl_CUtilKvtBinaryReader(qvl_CUtilMsgHandler* handler, const qvl_CUtilStr& file, std::string_view data);
+  qvl_CUtilKvtPos PosOf(const char* p) override;
+  // A float of the current run is read without the general look-ahead.
+  float ReadFloat() override;
+
+protected:
+  int Peek() override;
+  const char* PeekStart() override { return m_tokStart; }
+  std::string PeekText() override;
+  qvl_CUtilStr TakeName() override;
+  std::int32_t TakeInt() override;
+  float TakeFloat() override;
+  qvl_CUtilStr TakeStr() override;
+  void SkipStr() override;
+  void TakeOpen() override;
+  void TakeClose() override;
+  void CheckEnd() override;
+
+private:
+  std::uint32_t U32At(const char* p) const;
+  std::size_t Left(const char* p) const { return static_cast<std::size_t>(m_end - p); }
+  void FailCount(const char* p, std::uint64_t need);
+  std::uint32_t TakeU32Value();
+
+  const char* m_p;
+  const char* m_tokStart;
+  const char* m_tokEnd;
+  bool m_peeked = false;
+  int m_item = qvl_KvtItemEnd;
+  int m_runItem = qvl_KvtItemEnd;
+  std::uint32_t m_runLeft = 0;
+  std::uint32_t m_nameRef = 0;
+  std::vector<qvl_CUtilStr> m_nameTable;
+};
+
+class qvl_CUtilKvtBinaryWriter : public qvl_CUtilKvtSeqWrite {
+public:
+  explicit qvl_CUtilKvtBinaryWriter(qvl_CUtilStream* stream);
+  ~qvl_CUtilKvtBinaryWriter() override;
+
+  void BeginKey(const qvl_CUtilStr& name) override;
+  void EndKey() override;
+  void WriteInt(std::int32_t value) override;
+  void WriteFloat(float value) override;
+  void WriteStr(const qvl_CUtilStr& text) override;
+  void BeginChunk() override;
+  void EndChunk() override;
+  void WriteKeyStr(const qvl_CUtilStr& name, const qvl_CUtilStr& text) override;
+  void Finish() override;
+
+private:
+  char* Room(std::size_t n);
+  void Flush();
+  void PutByte(unsigned char b);
+  void PutU32(std::uint32_t v);
+  void StartRun(unsigned char tag, std::size_t firstSize);
+  void CloseRun();
+
+  qvl_CUtilStream* m_stream;
+  char* m_buf;
+  std::size_t m_len = 0;
+  std::size_t m_cap;
+  unsigned char m_runTag = 0;  // 0: no run open
+  std::size_t m_runCountAt = 0;
+  std::uint32_t m_runCount = 0;
+  int m_level = 0;
+  bool m_keyOpen = false;
+  std::unordered_map<std::string, std::uint32_t> m_names;
+};

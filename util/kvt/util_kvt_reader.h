@@ -1,0 +1,143 @@
+// The common reader of both encodings: the lenient sequential reading, error
+// reporting and typed look-ahead that whole-tree reading builds on.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "util/kvt/util_kvt_chunk.h"
+#include "util/kvt/util_kvt_seqread.h"
+
+// Parse errors of both encodings. The description says what was expected.
+enum qvl_KvtErr : int {
+  qvl_KvtErrNone = 0,
+  // Text encoding.
+  qvl_KvtErrUnexpected,     // a byte that starts no token
+  qvl_KvtErrExpectedKey,    // a value or '}' where a key name must stand
+  qvl_KvtErrUnclosedChunk,  // end of file inside a chunk
+  qvl_KvtErrBadNumber,      // malformed number
+  qvl_KvtErrIntRange,       // integer outside 32 bits
+  qvl_KvtErrFloatRange,     // finite literal beyond the float range
+  qvl_KvtErrStrUnclosed,    // string not closed before the end of the file
+  qvl_KvtErrStrLineBreak,   // raw line break inside a string
+  qvl_KvtErrStrEscape,      // unknown or incomplete escape
+  qvl_KvtErrNesting,        // chunks nested deeper than qvl_KvtMaxDepth
+  // Binary encoding.
+  qvl_KvtErrBinVersion,     // unknown format version
+  qvl_KvtErrBinTruncated,   // the data ends inside an item
+  qvl_KvtErrBinTag,         // unknown tag byte
+  qvl_KvtErrBinCount,       // a count or length larger than the bytes left
+  qvl_KvtErrBinNameIndex,   // reference to a name not defined before
+  qvl_KvtErrBinName,        // a key name that is not a valid name
+  qvl_KvtErrBinTrailing,    // bytes after the end mark
+  qvl_KvtErrBinStructure,   // an item where it cannot stand (value at chunk start, stray end mark)
+  qvl_KvtErrCount
+};
+
+// What was expected, for the message text ("expected a key name").
+const char* qvl_KvtErrDesc(int code);
+
+// Deepest chunk nesting a reader accepts.
+constexpr int qvl_KvtMaxDepth = 256;
+
+// Kinds of item the look-ahead can see.
+enum qvl_KvtItem : int {
+  qvl_KvtItemEnd = 0,  // end of the data, or the reader has failed
+  qvl_KvtItemName,
+  qvl_KvtItemInt,
+  qvl_KvtItemFloat,
+  qvl_KvtItemStr,
+  qvl_KvtItemOpen,   // a chunk value begins
+  qvl_KvtItemClose,  // the current chunk ends
+};
+
+// Base of the text and binary readers. The public operations of
+// qvl_CUtilKvtSeqRead are implemented here once on top of a small look-ahead
+// (Peek and the Take functions) that each encoding supplies.
+class qvl_CUtilKvtReader : public qvl_CUtilKvtSeqRead {
+public:
+  // data must stay valid while the reader lives (the stream's bytes).
+  qvl_CUtilKvtReader(qvl_CUtilMsgHandler* handler, const qvl_CUtilStr& file, std::string_view data);
+  ~qvl_CUtilKvtReader() override;
+
+  qvl_CUtilMsgHandler* GetMsgHandler() override { return m_handler; }
+  qvl_CUtilStr GetInfo() override;
+  int IsKey() override;
+  qvl_CUtilStr ReadKey() override;
+  void EndKey() override;
+  int IsValue() override;
+  float ReadFloat() override;
+  qvl_CUtilStr ReadStr() override;
+  void BeginChunk() override;
+  void EndChunk() override;
+  void Finish() override;
+
+  // --- Beyond the sequential interface (whole-tree reading, kvt) ---
+  // Type of the open key's next value (qvl_KvtType), qvl_KvtTypeNone when none.
+  int PeekValueType();
+  // Next value as an int; a float is a type error (0).
+  std::int32_t ReadInt();
+  // Position of the next item (after white space), or of the failure.
+  qvl_CUtilKvtPos GetNextPos();
+  bool HasFailed() const { return m_failed; }
+  // Code and position of the first parse error (qvl_KvtErrNone when none).
+  int GetErrCode() const { return m_errCode; }
+  qvl_CUtilKvtPos GetErrPos() const { return m_errPos; }
+  const qvl_CUtilStr& GetFile() const { return m_file; }
+  // The position a pointer into the data stands for.
+  virtual qvl_CUtilKvtPos PosOf(const char* p) = 0;
+
+protected:
+  // Look-ahead of one item at the read position; after a parse error
+  // qvl_KvtItemEnd. Idempotent until one of the Take functions consumes it.
+  virtual int Peek() = 0;
+  // Start of the item Peek saw (for positions).
+  virtual const char* PeekStart() = 0;
+  virtual qvl_CUtilStr TakeName() = 0;
+  virtual std::int32_t TakeInt() = 0;
+  virtual float TakeFloat() = 0;
+  virtual qvl_CUtilStr TakeStr() = 0;
+  // The item Peek saw as it stands in the data, for messages ("'='").
+  virtual std::string PeekText() = 0;
+  // Consumes a string without decoding it.
+  virtual void SkipStr() = 0;
+  virtual void TakeOpen() = 0;
+  virtual void TakeClose() = 0;
+  // At the end of the root: checks that nothing follows.
+  virtual void CheckEnd() {}
+
+  // Reports the first parse error (code at p) with the found text and marks
+  // the reader failed; later calls do nothing.
+  void Fail(int code, const char* p, std::string_view found);
+  // The shared name for the bytes of a key name, so that repeated names
+  // share one storage instead of allocating each time.
+  qvl_CUtilStr InternName(std::string_view name);
+  // True when a chunk may be entered; a parse error otherwise.
+  bool EnterDepth(const char* p);
+
+  const char* m_begin;
+  const char* m_end;
+  bool m_failed = false;
+  bool m_binary = false;  // selects the binary error codes for structure errors
+  bool m_keyOpen = false;
+  int m_emptyDepth = 0;  // empty chunks entered in place of a value that was no chunk
+
+private:
+  void TypeError(int expected, int found);
+  void MissingValue(int expected);
+  void Misuse(const char* what);
+  void SkipValue();
+  void Report(const qvl_CUtilMsg& msg);
+  static int TypeOfItem(int item);
+
+  qvl_CUtilMsgHandler* m_handler;
+  qvl_CUtilStr m_file;
+  int m_depth = 0;  // chunks entered in the data
+  qvl_CUtilStr m_keyName;
+  const char* m_keyStart = nullptr;  // where the open (or last) key's name stands
+  int m_errCode = qvl_KvtErrNone;
+  qvl_CUtilKvtPos m_errPos;
+  std::unordered_map<std::string_view, qvl_CUtilStr> m_names;
+};
