@@ -2,8 +2,10 @@
 // filter, merged key set and key matrix, deviation reports, masks, summary.
 #include "tool/boneanim/tool_boneanim_calc.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <cstdint>
 
 #include "tool/boneanim/tool_boneanim_raise.h"
 #include "util/cont/util_array.h"
@@ -70,6 +72,14 @@ void FillRelativeAnim(qvl_CUtilMsgHandler* handler, qvl_CUtilMemPool* pool, cons
   prevPose.SetCount(boneCnt);
   largestTransl.SetCount(boneCnt);
   largestRot.SetCount(boneCnt);
+
+  // The key set is at least as large as the largest relative path, and as
+  // large when the bones share their key times (the usual case): reserve that.
+  int expectedKeys = 0;
+  for (int b = 0; b < boneCnt; ++b) expectedKeys = std::max(expectedKeys, kept[b]->translTrack.count);
+  result->boneNames.Reserve(pool, boneCnt);
+  result->keyTimes.Reserve(pool, expectedKeys);
+  if (boneCnt > 0 && expectedKeys <= INT32_MAX / boneCnt) result->keys.Reserve(pool, expectedKeys * boneCnt);
 
   // 1. Bone list.
   for (int b = 0; b < boneCnt; ++b) {
@@ -199,6 +209,13 @@ AnimPath* MakeRelativePath(qvl_CUtilMemPool* pool, const AnimPath* path, const P
   if (!path) return nullptr;
   AnimPath* rel = static_cast<AnimPath*>(pool->Alloc(sizeof(AnimPath), alignof(AnimPath)));
   rel->name = path->name;
+  // One key per distinct time of the union of both tracks: usually both
+  // tracks share their times, so the larger count is the size to expect.
+  // Reserving it once avoids the copies (and the pool blocks they leave
+  // behind) of growth by doubling; a larger union still grows as usual.
+  const int expected = std::max(path->translTrack.count, path->quatTrack.count);
+  rel->translTrack.Reserve(pool, expected);
+  rel->quatTrack.Reserve(pool, expected);
   Quat prev{0.0f, 0.0f, 0.0f, 1.0f};
   for (float t = path->NextKeyTime(-FLT_MAX); t < FLT_MAX; t = path->NextKeyTime(t)) {
     const Pose sample{SampleAt(path->translTrack, t), SampleAt(path->quatTrack, t)};
