@@ -1,2 +1,160 @@
-// Program entry of kvt (placeholder until the utility is built).
-int main() { return 0; }
+// kvt: prints, converts and checks data-tree files of either encoding.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "util/file/util_file_cachedfile.h"
+#include "util/file/util_file_destfile.h"
+#include "util/kvt/util_kvt_chunk.h"
+#include "util/kvt/util_kvt_seqwrite.h"
+#include "util/kvt/util_kvt_work.h"
+#include "util/msg/util_msg_handler.h"
+#include "util/stdio/util_stdio_stdio.h"
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitErrors = 1;
+constexpr int kExitUsage = 2;
+
+const char kUsage[] =
+    "Usage:\n"
+    "  kvt cat FILE                        print FILE (text or binary) as canonical text\n"
+    "  kvt convert IN OUT [-binary <bool>] re-encode IN as text (default) or binary into OUT\n"
+    "  kvt check FILE...                   report every error of each FILE\n"
+    "Exit codes: 0 no error, 1 errors, 2 bad command line.\n";
+
+// Standard output as a stream for the writer; it hands over big pieces.
+class StdOutStream : public qvl_CUtilStream {
+public:
+  qvl_CUtilStr GetPath() const override { return "<stdout>"; }
+  bool Write(const void* data, std::size_t size) override {
+    return std::fwrite(data, 1, size, stdout) == size;
+  }
+  bool Close() override { return std::fflush(stdout) == 0; }
+};
+
+// The handler with the console registered; errors are counted by the console.
+struct Console {
+  qvl_CUtilPtr<qvl_CUtilMsgHandler> handler{new qvl_CUtilMsgHandler()};
+  qvl_CUtilPtr<qvl_CUtilStdIo> stdio{new qvl_CUtilStdIo()};
+  Console() { handler->RegisterBack(stdio.Get()); }
+  ~Console() { handler->Unregister(stdio.Get()); }
+  int Errors() const { return stdio->GetErrorCnt(); }
+};
+
+int BadCommandLine(const char* text, const std::string& arg) {
+  qvl_CUtilMsg msg("tool/kvt/tool_kvt_main.cmdline", text);
+  msg.AddInfo("");
+  msg.AddInfo(qvl_CUtilStr(std::string_view(arg)));
+  std::fprintf(stderr, "%s\n%s", qvl_MsgConsoleLine(qvl_MsgLevelError, msg).c_str(), kUsage);
+  return kExitUsage;
+}
+
+// Reads the whole tree of path; problems go to the console.
+qvl_CUtilPtr<qvl_CUtilKvtChunk> ReadTree(Console& con, const char* path) {
+  qvl_CUtilPtr<qvl_CUtilCachedFile> file(new qvl_CUtilCachedFile(con.handler.Get(), "", "", path, 10, -1));
+  qvl_CUtilPtr<qvl_CUtilKvtChunk> root;
+  qvl_CUtilKvtChunk* p = qvl_CUtilKvtWork::ReadStreamSimple(con.handler.Get(), "", file.Get(), false);
+  root.Set(p);
+  qvl_CUtilPtrBase::RefReleaseOf(p);
+  return root;
+}
+
+void WriteTree(qvl_CUtilStream* stream, const qvl_CUtilKvtChunk* root, int flags) {
+  qvl_CUtilKvtSeqWrite* writer = qvl_CUtilKvtWork::CreateSeqWriteStream(nullptr, "", stream, flags);
+  qvl_CUtilKvtWork::WriteChunkKeys(writer, root);
+  writer->Finish();
+  qvl_CUtilPtrBase::RefReleaseOf(writer);
+}
+
+int Cat(const char* path) {
+  Console con;
+  qvl_CUtilPtr<qvl_CUtilKvtChunk> root = ReadTree(con, path);
+  if (con.Errors() > 0) return kExitErrors;
+  qvl_CUtilPtr<StdOutStream> out(new StdOutStream());
+  WriteTree(out.Get(), root.Get(), 0);
+  return out->Close() ? kExitOk : kExitErrors;
+}
+
+int Convert(const char* in, const char* outPath, bool binary) {
+  Console con;
+  qvl_CUtilPtr<qvl_CUtilKvtChunk> root = ReadTree(con, in);
+  // A destination is written only from a tree that was read without error.
+  if (con.Errors() > 0) return kExitErrors;
+  qvl_CUtilPtr<qvl_CUtilDestFile> out(new qvl_CUtilDestFile(con.handler.Get(), "", "", outPath, true, -1));
+  WriteTree(out.Get(), root.Get(), binary ? qvl_KvtFlagBinary : 0);
+  if (con.Errors() > 0) return kExitErrors;  // released without Close: nothing is left
+  out->Close();
+  return con.Errors() > 0 ? kExitErrors : kExitOk;
+}
+
+int Check(const std::vector<const char*>& paths) {
+  Console con;
+  for (const char* path : paths) ReadTree(con, path);
+  return con.Errors() > 0 ? kExitErrors : kExitOk;
+}
+
+// "true", "1" (resp. "false", "0") into value; false for any other text.
+bool ParseBool(const char* text, bool* value) {
+  if (std::strcmp(text, "true") == 0 || std::strcmp(text, "1") == 0) {
+    *value = true;
+    return true;
+  }
+  if (std::strcmp(text, "false") == 0 || std::strcmp(text, "0") == 0) {
+    *value = false;
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return BadCommandLine("No command given.", "");
+  std::string cmd = argv[1];
+  if (cmd == "-h" || cmd == "--help" || cmd == "help") {
+    std::fputs(kUsage, stdout);
+    return kExitOk;
+  }
+  std::vector<const char*> args;
+  bool binary = false;
+  bool binarySeen = false;
+  for (int i = 2; i < argc; ++i) {
+    if (cmd == "convert" && std::strcmp(argv[i], "-binary") == 0) {
+      if (binarySeen) return BadCommandLine("Option \"[1]\" given twice.", argv[i]);
+      if (i + 1 >= argc || !ParseBool(argv[i + 1], &binary)) {
+        return BadCommandLine("Option \"-binary\" needs a value true, false, 1 or 0, found \"[1]\".",
+                              i + 1 < argc ? argv[i + 1] : "");
+      }
+      binarySeen = true;
+      ++i;
+    } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
+      return BadCommandLine("Unknown option \"[1]\".", argv[i]);
+    } else {
+      args.push_back(argv[i]);
+    }
+  }
+  try {
+    if (cmd == "cat") {
+      if (args.size() != 1) return BadCommandLine("Command \"[1]\" takes one file.", cmd);
+      return Cat(args[0]);
+    }
+    if (cmd == "convert") {
+      if (args.size() != 2) return BadCommandLine("Command \"[1]\" takes an input and an output file.", cmd);
+      return Convert(args[0], args[1], binary);
+    }
+    if (cmd == "check") {
+      if (args.empty()) return BadCommandLine("Command \"[1]\" takes one or more files.", cmd);
+      return Check(args);
+    }
+  } catch (const qvl_CUtilMsg& msg) {
+    std::fprintf(stderr, "%s\n", qvl_MsgConsoleLine(qvl_MsgLevelCaught, msg).c_str());
+    return kExitErrors;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "error: %s\n", e.what());
+    return kExitErrors;
+  }
+  return BadCommandLine("Unknown command \"[1]\".", cmd);
+}

@@ -5,18 +5,11 @@
 #include <bit>
 #include <cstring>
 
-namespace {
+#include "util/kvt/util_kvt_reader_impl.h"
 
-// s in single quotes, for messages. (Built by appending: GCC 12 warns
-// falsely on chained string concatenation.)
-std::string Quoted(const std::string& s) {
-  std::string t;
-  t.reserve(s.size() + 2);
-  t += '\'';
-  t += s;
-  t += '\'';
-  return t;
-}
+template class qvl_CUtilKvtReaderOf<qvl_CUtilKvtBinaryReader>;
+
+namespace {
 
 constexpr std::size_t kWriteBufSize = std::size_t{1} << 20;
 
@@ -64,9 +57,8 @@ bool qvl_KvtBinaryHasMagic(std::string_view data) {
 
 qvl_CUtilKvtBinaryReader::qvl_CUtilKvtBinaryReader(qvl_CUtilMsgHandler* handler, const qvl_CUtilStr& file,
                                                    std::string_view data)
-    : qvl_CUtilKvtReader(handler, file, data) {
+    : qvl_CUtilKvtReaderOf(handler, file, data) {
   m_binary = true;
-  m_p = m_tokStart = m_tokEnd = m_begin;
   if (data.size() < qvl_KvtBinHeaderSize) {
     Fail(qvl_KvtErrBinTruncated, m_end, "the end of the data in the header");
   } else if (LoadLe32(m_begin + 4) != qvl_KvtBinVersion) {
@@ -82,11 +74,18 @@ qvl_CUtilKvtPos qvl_CUtilKvtBinaryReader::PosOf(const char* p) {
   return qvl_CUtilKvtPos::OfBinary(static_cast<std::uint64_t>(p - m_begin));
 }
 
-std::uint32_t qvl_CUtilKvtBinaryReader::U32At(const char* p) const { return LoadLe32(p); }
-
-void qvl_CUtilKvtBinaryReader::FailCount(const char* p, std::uint64_t need) {
+void qvl_CUtilKvtBinaryReader::FailCount(const char* p, const char* from, std::uint64_t need) {
   Fail(qvl_KvtErrBinCount, p,
-       std::to_string(need) + " bytes needed with " + std::to_string(Left(p)) + " left");
+       std::to_string(need) + " bytes needed with " + std::to_string(Left(from)) + " left");
+}
+
+void qvl_CUtilKvtBinaryReader::FailNameIndex(const char* p, std::uint32_t index) {
+  Fail(qvl_KvtErrBinNameIndex, p,
+       "index " + std::to_string(index) + " of " + std::to_string(m_nameTable.size()) + " names");
+}
+
+void qvl_CUtilKvtBinaryReader::FailTag(const char* p) {
+  Fail(qvl_KvtErrBinTag, p, TagText(static_cast<unsigned char>(*p)));
 }
 
 std::string qvl_CUtilKvtBinaryReader::PeekText() {
@@ -104,108 +103,104 @@ std::string qvl_CUtilKvtBinaryReader::PeekText() {
 int qvl_CUtilKvtBinaryReader::Peek() {
   if (m_failed) return qvl_KvtItemEnd;
   if (m_peeked) return m_item;
-  if (m_runLeft > 0) {
-    m_tokStart = m_p;
-    if (m_runItem == qvl_KvtItemStr) {
-      // Each string's length is checked where it stands; the run count only
-      // guaranteed 4 bytes per string.
-      if (Left(m_p) < 4) {
-        FailCount(m_p, 4);
+  const char* p = m_p;
+  if (m_runLeft == 0) {
+    // Tags; the frequent ones first.
+    for (;;) {
+      m_tokStart = p;
+      if (p >= m_end) {
+        Fail(qvl_KvtErrBinTruncated, p, "the end of the data");
         return qvl_KvtItemEnd;
       }
-      std::uint64_t len = U32At(m_p);
-      if (len > Left(m_p) - 4) {
-        FailCount(m_p, len + 4);
-        return qvl_KvtItemEnd;
-      }
-      m_tokEnd = m_p + 4 + len;
-    } else {
-      m_tokEnd = m_p + 4;  // guaranteed by the run's count check
-    }
-    m_item = m_runItem;
-    m_peeked = true;
-    return m_item;
-  }
-  for (;;) {
-    const char* p = m_p;
-    m_tokStart = m_tokEnd = p;
-    if (p >= m_end) {
-      Fail(qvl_KvtErrBinTruncated, p, "the end of the data");
-      return qvl_KvtItemEnd;
-    }
-    unsigned char tag = static_cast<unsigned char>(*p);
-    int item;
-    switch (tag) {
-      case qvl_KvtBinTagNameNew:
-      case qvl_KvtBinTagNameRef: {
+      unsigned char tag = static_cast<unsigned char>(*p);
+      if (tag == qvl_KvtBinTagNameRef) {
         if (Left(p) < 5) {
           Fail(qvl_KvtErrBinTruncated, m_end, "the end of the data");
           return qvl_KvtItemEnd;
         }
-        std::uint32_t v = U32At(p + 1);
-        if (tag == qvl_KvtBinTagNameNew) {
-          if (v > Left(p + 5)) {
-            FailCount(p + 1, std::uint64_t{v});
-            return qvl_KvtItemEnd;
-          }
-          if (!IsValidName(std::string_view(p + 5, v))) {
-            Fail(qvl_KvtErrBinName, p + 5, Quoted(std::string(p + 5, std::min<std::size_t>(v, 24))));
-            return qvl_KvtItemEnd;
-          }
-          m_tokEnd = p + 5 + v;
-        } else {
-          if (v >= m_nameTable.size()) {
-            Fail(qvl_KvtErrBinNameIndex, p + 1,
-                 "index " + std::to_string(v) + " of " + std::to_string(m_nameTable.size()) + " names");
-            return qvl_KvtItemEnd;
-          }
-          m_nameRef = v;
-          m_tokEnd = p + 5;
+        std::uint32_t v = LoadLe32(p + 1);
+        if (v >= m_nameTable.size()) {
+          FailNameIndex(p + 1, v);
+          return qvl_KvtItemEnd;
         }
-        item = qvl_KvtItemName;
-        break;
+        m_nameRef = v;
+        m_tokEnd = p + 5;
+        return Seen(qvl_KvtItemName);
       }
-      case qvl_KvtBinTagRunInt:
-      case qvl_KvtBinTagRunFloat:
-      case qvl_KvtBinTagRunStr: {
+      if (tag >= qvl_KvtBinTagRunInt && tag <= qvl_KvtBinTagRunStr) {
         if (Left(p) < 5) {
           Fail(qvl_KvtErrBinTruncated, m_end, "the end of the data");
           return qvl_KvtItemEnd;
         }
-        std::uint32_t count = U32At(p + 1);
+        std::uint32_t count = LoadLe32(p + 1);
         // Every value takes at least 4 bytes (a string its length).
         std::uint64_t need = std::uint64_t{count} * 4;
         if (need > Left(p + 5)) {
-          FailCount(p + 1, need);
+          FailCount(p + 1, p + 5, need);
           return qvl_KvtItemEnd;
         }
-        m_p = p + 5;
+        p += 5;
+        m_p = p;
         if (count == 0) continue;
         m_runLeft = count;
         m_runItem = tag == qvl_KvtBinTagRunInt     ? qvl_KvtItemInt
                     : tag == qvl_KvtBinTagRunFloat ? qvl_KvtItemFloat
                                                    : qvl_KvtItemStr;
-        return Peek();
+        break;
       }
-      case qvl_KvtBinTagChunkBegin:
-        item = qvl_KvtItemOpen;
-        m_tokEnd = p + 1;
-        break;
-      case qvl_KvtBinTagChunkEnd:
-        item = qvl_KvtItemClose;
-        m_tokEnd = p + 1;
-        break;
-      case qvl_KvtBinTagFileEnd:
-        item = qvl_KvtItemEnd;
-        break;
-      default:
-        Fail(qvl_KvtErrBinTag, p, TagText(tag));
-        return qvl_KvtItemEnd;
+      m_tokEnd = p + 1;
+      if (tag == qvl_KvtBinTagChunkBegin) return Seen(qvl_KvtItemOpen);
+      if (tag == qvl_KvtBinTagChunkEnd) return Seen(qvl_KvtItemClose);
+      if (tag == qvl_KvtBinTagFileEnd) {
+        m_tokEnd = p;
+        return Seen(qvl_KvtItemEnd);
+      }
+      if (tag == qvl_KvtBinTagNameNew) return PeekNewName(p);
+      FailTag(p);
+      return qvl_KvtItemEnd;
     }
-    m_item = item;
-    m_peeked = true;
-    return item;
   }
+  // A value of the current run at p.
+  m_tokStart = p;
+  if (m_runItem == qvl_KvtItemStr) {
+    // Each string's length is checked where it stands; the run count only
+    // guaranteed 4 bytes per string.
+    if (Left(p) < 4) {
+      FailCount(p, p, 4);
+      return qvl_KvtItemEnd;
+    }
+    std::uint64_t len = LoadLe32(p);
+    if (len > Left(p) - 4) {
+      FailCount(p, p, len + 4);
+      return qvl_KvtItemEnd;
+    }
+    m_tokEnd = p + 4 + len;
+  } else {
+    m_tokEnd = p + 4;  // guaranteed by the run's count check
+    std::uint32_t bits = LoadLe32(p);
+    m_int = static_cast<std::int32_t>(bits);
+    m_float = std::bit_cast<float>(bits);
+  }
+  --m_runLeft;  // the value is the run's from now on, consumed or peeked
+  return Seen(m_runItem);
+}
+
+int qvl_CUtilKvtBinaryReader::PeekNewName(const char* p) {
+  if (Left(p) < 5) {
+    Fail(qvl_KvtErrBinTruncated, m_end, "the end of the data");
+    return qvl_KvtItemEnd;
+  }
+  std::uint32_t len = LoadLe32(p + 1);
+  if (len > Left(p + 5)) {
+    FailCount(p + 1, p + 5, std::uint64_t{len});
+    return qvl_KvtItemEnd;
+  }
+  if (!IsValidName(std::string_view(p + 5, len))) {
+    FailQuoted(qvl_KvtErrBinName, p + 5, p + 5, p + 5 + std::min<std::size_t>(len, 24));
+    return qvl_KvtItemEnd;
+  }
+  m_tokEnd = p + 5 + len;
+  return Seen(qvl_KvtItemName);
 }
 
 qvl_CUtilStr qvl_CUtilKvtBinaryReader::TakeName() {
@@ -216,50 +211,25 @@ qvl_CUtilStr qvl_CUtilKvtBinaryReader::TakeName() {
   } else {
     name = m_nameTable[m_nameRef];
   }
-  m_p = m_tokEnd;
-  m_peeked = false;
+  Consume();
   return name;
 }
 
-std::uint32_t qvl_CUtilKvtBinaryReader::TakeU32Value() {
-  std::uint32_t v = LoadLe32(m_p);
-  m_p += 4;
-  --m_runLeft;
-  m_peeked = false;
-  return v;
-}
-
-std::int32_t qvl_CUtilKvtBinaryReader::TakeInt() { return static_cast<std::int32_t>(TakeU32Value()); }
-
-float qvl_CUtilKvtBinaryReader::TakeFloat() { return std::bit_cast<float>(TakeU32Value()); }
-
 float qvl_CUtilKvtBinaryReader::ReadFloat() {
-  if (m_runLeft > 0 && m_runItem == qvl_KvtItemFloat && m_keyOpen && m_emptyDepth == 0 && !m_failed) {
-    return TakeFloat();
+  if (!m_peeked && m_runLeft > 0 && m_runItem == qvl_KvtItemFloat && m_keyOpen && m_emptyDepth == 0 &&
+      !m_failed) {
+    float f = std::bit_cast<float>(LoadLe32(m_p));
+    m_p += 4;
+    --m_runLeft;
+    return f;
   }
-  return qvl_CUtilKvtReader::ReadFloat();
+  return qvl_CUtilKvtReaderOf::ReadFloat();
 }
 
 qvl_CUtilStr qvl_CUtilKvtBinaryReader::TakeStr() {
   qvl_CUtilStr s(m_tokStart + 4, static_cast<std::size_t>(m_tokEnd - m_tokStart - 4));
-  SkipStr();
+  Consume();
   return s;
-}
-
-void qvl_CUtilKvtBinaryReader::SkipStr() {
-  m_p = m_tokEnd;
-  --m_runLeft;
-  m_peeked = false;
-}
-
-void qvl_CUtilKvtBinaryReader::TakeOpen() {
-  m_p = m_tokEnd;
-  m_peeked = false;
-}
-
-void qvl_CUtilKvtBinaryReader::TakeClose() {
-  m_p = m_tokEnd;
-  m_peeked = false;
 }
 
 void qvl_CUtilKvtBinaryReader::CheckEnd() {

@@ -30,37 +30,33 @@ enum qvl_KvtBinTag : unsigned char {
 // True when data begins with the magic (which no text file can begin with).
 bool qvl_KvtBinaryHasMagic(std::string_view data);
 
-class qvl_CUtilKvtBinaryReader : public qvl_CUtilKvtReader {
+class qvl_CUtilKvtBinaryReader final : public qvl_CUtilKvtReaderOf<qvl_CUtilKvtBinaryReader> {
 public:
   qvl_CUtilKvtBinaryReader(qvl_CUtilMsgHandler* handler, const qvl_CUtilStr& file, std::string_view data);
   qvl_CUtilKvtPos PosOf(const char* p) override;
   // A float of the current run is read without the general look-ahead.
   float ReadFloat() override;
 
-protected:
-  int Peek() override;
-  const char* PeekStart() override { return m_tokStart; }
-  std::string PeekText() override;
-  qvl_CUtilStr TakeName() override;
-  std::int32_t TakeInt() override;
-  float TakeFloat() override;
-  qvl_CUtilStr TakeStr() override;
-  void SkipStr() override;
-  void TakeOpen() override;
-  void TakeClose() override;
-  void CheckEnd() override;
+  // The look-ahead used by qvl_CUtilKvtReaderOf.
+  int Peek();
+  std::string PeekText();
+  qvl_CUtilStr TakeName();
+  qvl_CUtilStr TakeStr();
+  void CheckEnd();
 
 private:
-  std::uint32_t U32At(const char* p) const;
+  int Seen(int item) {
+    m_item = item;
+    m_peeked = true;
+    return item;
+  }
+  int PeekNewName(const char* p);
   std::size_t Left(const char* p) const { return static_cast<std::size_t>(m_end - p); }
-  void FailCount(const char* p, std::uint64_t need);
-  std::uint32_t TakeU32Value();
+  // A count at p that needs more bytes than there are from from on.
+  [[gnu::cold, gnu::noinline]] void FailCount(const char* p, const char* from, std::uint64_t need);
+  [[gnu::cold, gnu::noinline]] void FailNameIndex(const char* p, std::uint32_t index);
+  [[gnu::cold, gnu::noinline]] void FailTag(const char* p);
 
-  const char* m_p;
-  const char* m_tokStart;
-  const char* m_tokEnd;
-  bool m_peeked = false;
-  int m_item = qvl_KvtItemEnd;
   int m_runItem = qvl_KvtItemEnd;
   std::uint32_t m_runLeft = 0;
   std::uint32_t m_nameRef = 0;

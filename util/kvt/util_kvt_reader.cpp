@@ -24,6 +24,7 @@ const char* const kErrDesc[qvl_KvtErrCount] = {
     "a valid key name",
     "the end of the data",
     "a key name or the end of the chunk",
+    "at most 256 nested chunks",
 };
 
 }  // namespace
@@ -34,7 +35,13 @@ const char* qvl_KvtErrDesc(int code) {
 
 qvl_CUtilKvtReader::qvl_CUtilKvtReader(qvl_CUtilMsgHandler* handler, const qvl_CUtilStr& file,
                                        std::string_view data)
-    : m_begin(data.data()), m_end(data.data() + data.size()), m_handler(RefAddOf(handler)), m_file(file) {}
+    : m_begin(data.data()),
+      m_end(data.data() + data.size()),
+      m_p(m_begin),
+      m_tokStart(m_begin),
+      m_tokEnd(m_begin),
+      m_handler(RefAddOf(handler)),
+      m_file(file) {}
 
 qvl_CUtilKvtReader::~qvl_CUtilKvtReader() { RefReleaseOf(m_handler); }
 
@@ -46,6 +53,8 @@ void qvl_CUtilKvtReader::Report(const qvl_CUtilMsg& msg) {
 void qvl_CUtilKvtReader::Fail(int code, const char* p, std::string_view found) {
   if (m_failed) return;
   m_failed = true;
+  m_peeked = false;
+  m_item = qvl_KvtItemEnd;
   m_errCode = code;
   m_errPos = PosOf(p);
   bool binary = code >= qvl_KvtErrBinVersion;
@@ -57,9 +66,18 @@ void qvl_CUtilKvtReader::Fail(int code, const char* p, std::string_view found) {
   Report(msg);
 }
 
+void qvl_CUtilKvtReader::FailQuoted(int code, const char* p, const char* from, const char* to) {
+  std::string found;
+  found.reserve(static_cast<std::size_t>(to - from) + 2);
+  found += '\'';
+  found.append(from, to);
+  found += '\'';
+  Fail(code, p, found);
+}
+
 bool qvl_CUtilKvtReader::EnterDepth(const char* p) {
   if (m_depth + m_emptyDepth >= qvl_KvtMaxDepth) {
-    Fail(qvl_KvtErrNesting, p, "a deeper chunk");
+    Fail(m_binary ? qvl_KvtErrBinNesting : qvl_KvtErrNesting, p, "a deeper chunk");
     return false;
   }
   return true;
@@ -110,190 +128,3 @@ void qvl_CUtilKvtReader::Misuse(const char* what) {
 
 qvl_CUtilStr qvl_CUtilKvtReader::GetInfo() { return PosOf(m_keyStart ? m_keyStart : m_begin).ToText(m_file); }
 
-qvl_CUtilKvtPos qvl_CUtilKvtReader::GetNextPos() {
-  Peek();
-  return m_failed ? m_errPos : PosOf(PeekStart());
-}
-
-int qvl_CUtilKvtReader::IsKey() {
-  if (m_failed || m_emptyDepth > 0) return 0;
-  if (m_keyOpen) EndKey();
-  int item = Peek();
-  switch (item) {
-    case qvl_KvtItemName: return 1;
-    case qvl_KvtItemClose:
-      if (m_depth == 0) Fail(m_binary ? qvl_KvtErrBinStructure : qvl_KvtErrExpectedKey, PeekStart(), PeekText());
-      return 0;
-    case qvl_KvtItemEnd:
-      if (m_depth > 0 && !m_failed) {
-        Fail(m_binary ? qvl_KvtErrBinStructure : qvl_KvtErrUnclosedChunk, PeekStart(), PeekText());
-      }
-      return 0;
-    default:
-      Fail(m_binary ? qvl_KvtErrBinStructure : qvl_KvtErrExpectedKey, PeekStart(), PeekText());
-      return 0;
-  }
-}
-
-qvl_CUtilStr qvl_CUtilKvtReader::ReadKey() {
-  if (m_failed || m_emptyDepth > 0) return {};
-  if (IsKey() <= 0) {
-    if (!m_failed) Misuse("a key read where none follows");
-    return {};
-  }
-  m_keyStart = PeekStart();
-  m_keyName = TakeName();
-  m_keyOpen = true;
-  return m_keyName;
-}
-
-void qvl_CUtilKvtReader::EndKey() {
-  if (m_emptyDepth > 0 || !m_keyOpen) return;
-  while (!m_failed && IsValue() > 0) SkipValue();
-  m_keyOpen = false;
-}
-
-int qvl_CUtilKvtReader::IsValue() {
-  if (m_failed || m_emptyDepth > 0 || !m_keyOpen) return 0;
-  int item = Peek();
-  return item >= qvl_KvtItemInt && item <= qvl_KvtItemOpen ? 1 : 0;
-}
-
-int qvl_CUtilKvtReader::PeekValueType() { return IsValue() > 0 ? TypeOfItem(Peek()) : qvl_KvtTypeNone; }
-
-void qvl_CUtilKvtReader::SkipValue() {
-  switch (Peek()) {
-    case qvl_KvtItemInt: TakeInt(); break;
-    case qvl_KvtItemFloat: TakeFloat(); break;
-    case qvl_KvtItemStr: SkipStr(); break;
-    case qvl_KvtItemOpen: {
-      if (!EnterDepth(PeekStart())) return;
-      TakeOpen();
-      ++m_depth;
-      m_keyOpen = false;
-      qvl_CUtilStr keyName = m_keyName;
-      EndChunk();
-      m_keyName = keyName;
-      break;
-    }
-    default: break;
-  }
-}
-
-float qvl_CUtilKvtReader::ReadFloat() {
-  if (m_failed || m_emptyDepth > 0) return 0.0f;
-  if (!m_keyOpen) {
-    Misuse("a value read outside a key");
-    return 0.0f;
-  }
-  int item = Peek();
-  switch (item) {
-    case qvl_KvtItemFloat: return TakeFloat();
-    case qvl_KvtItemInt: return static_cast<float>(TakeInt());
-    case qvl_KvtItemStr:
-    case qvl_KvtItemOpen:
-      TypeError(qvl_KvtTypeFloat, TypeOfItem(item));
-      SkipValue();
-      return 0.0f;
-    default:
-      if (!m_failed) MissingValue(qvl_KvtTypeFloat);
-      return 0.0f;
-  }
-}
-
-std::int32_t qvl_CUtilKvtReader::ReadInt() {
-  if (m_failed || m_emptyDepth > 0) return 0;
-  if (!m_keyOpen) {
-    Misuse("a value read outside a key");
-    return 0;
-  }
-  int item = Peek();
-  switch (item) {
-    case qvl_KvtItemInt: return TakeInt();
-    case qvl_KvtItemFloat:
-    case qvl_KvtItemStr:
-    case qvl_KvtItemOpen:
-      TypeError(qvl_KvtTypeInt, TypeOfItem(item));
-      SkipValue();
-      return 0;
-    default:
-      if (!m_failed) MissingValue(qvl_KvtTypeInt);
-      return 0;
-  }
-}
-
-qvl_CUtilStr qvl_CUtilKvtReader::ReadStr() {
-  if (m_failed || m_emptyDepth > 0) return {};
-  if (!m_keyOpen) {
-    Misuse("a value read outside a key");
-    return {};
-  }
-  int item = Peek();
-  switch (item) {
-    case qvl_KvtItemStr: return TakeStr();
-    case qvl_KvtItemInt:
-    case qvl_KvtItemFloat:
-    case qvl_KvtItemOpen:
-      TypeError(qvl_KvtTypeStr, TypeOfItem(item));
-      SkipValue();
-      return {};
-    default:
-      if (!m_failed) MissingValue(qvl_KvtTypeStr);
-      return {};
-  }
-}
-
-void qvl_CUtilKvtReader::BeginChunk() {
-  if (m_failed || m_emptyDepth > 0 || !m_keyOpen) {
-    if (!m_failed && m_emptyDepth == 0) Misuse("a chunk entered outside a key");
-    ++m_emptyDepth;
-    return;
-  }
-  int item = Peek();
-  if (item == qvl_KvtItemOpen) {
-    if (!EnterDepth(PeekStart())) return;
-    TakeOpen();
-    ++m_depth;
-    m_keyOpen = false;
-    return;
-  }
-  if (item >= qvl_KvtItemInt && item <= qvl_KvtItemStr) {
-    TypeError(qvl_KvtTypeChunk, TypeOfItem(item));
-    SkipValue();
-  } else if (!m_failed) {
-    MissingValue(qvl_KvtTypeChunk);
-  }
-  // An empty chunk stands in for the missing one, so the caller's loops stay balanced.
-  ++m_emptyDepth;
-}
-
-void qvl_CUtilKvtReader::EndChunk() {
-  if (m_emptyDepth > 0) {
-    --m_emptyDepth;
-    m_keyOpen = true;
-    return;
-  }
-  if (m_depth == 0) return;
-  if (!m_failed) {
-    if (m_keyOpen) EndKey();
-    while (IsKey() > 0) {
-      m_keyName = TakeName();
-      m_keyOpen = true;
-      EndKey();
-    }
-    if (!m_failed && Peek() == qvl_KvtItemClose) TakeClose();
-  }
-  --m_depth;
-  m_keyOpen = true;
-}
-
-void qvl_CUtilKvtReader::Finish() {
-  if (m_failed || m_depth > 0 || m_emptyDepth > 0) return;
-  if (m_keyOpen) EndKey();
-  while (IsKey() > 0) {
-    m_keyName = TakeName();
-    m_keyOpen = true;
-    EndKey();
-  }
-  if (!m_failed) CheckEnd();
-}

@@ -33,6 +33,7 @@ enum qvl_KvtErr : int {
   qvl_KvtErrBinName,        // a key name that is not a valid name
   qvl_KvtErrBinTrailing,    // bytes after the end mark
   qvl_KvtErrBinStructure,   // an item where it cannot stand (value at chunk start, stray end mark)
+  qvl_KvtErrBinNesting,     // chunks nested deeper than qvl_KvtMaxDepth
   qvl_KvtErrCount
 };
 
@@ -53,9 +54,8 @@ enum qvl_KvtItem : int {
   qvl_KvtItemClose,  // the current chunk ends
 };
 
-// Base of the text and binary readers. The public operations of
-// qvl_CUtilKvtSeqRead are implemented here once on top of a small look-ahead
-// (Peek and the Take functions) that each encoding supplies.
+// Base of the text and binary readers: state, positions and reports. The
+// reading itself is qvl_CUtilKvtReaderOf below.
 class qvl_CUtilKvtReader : public qvl_CUtilKvtSeqRead {
 public:
   // data must stay valid while the reader lives (the stream's bytes).
@@ -64,23 +64,14 @@ public:
 
   qvl_CUtilMsgHandler* GetMsgHandler() override { return m_handler; }
   qvl_CUtilStr GetInfo() override;
-  int IsKey() override;
-  qvl_CUtilStr ReadKey() override;
-  void EndKey() override;
-  int IsValue() override;
-  float ReadFloat() override;
-  qvl_CUtilStr ReadStr() override;
-  void BeginChunk() override;
-  void EndChunk() override;
-  void Finish() override;
 
   // --- Beyond the sequential interface (whole-tree reading, kvt) ---
   // Type of the open key's next value (qvl_KvtType), qvl_KvtTypeNone when none.
-  int PeekValueType();
+  virtual int PeekValueType() = 0;
   // Next value as an int; a float is a type error (0).
-  std::int32_t ReadInt();
+  virtual std::int32_t ReadInt() = 0;
   // Position of the next item (after white space), or of the failure.
-  qvl_CUtilKvtPos GetNextPos();
+  virtual qvl_CUtilKvtPos GetNextPos() = 0;
   bool HasFailed() const { return m_failed; }
   // Code and position of the first parse error (qvl_KvtErrNone when none).
   int GetErrCode() const { return m_errCode; }
@@ -90,27 +81,20 @@ public:
   virtual qvl_CUtilKvtPos PosOf(const char* p) = 0;
 
 protected:
-  // Look-ahead of one item at the read position; after a parse error
-  // qvl_KvtItemEnd. Idempotent until one of the Take functions consumes it.
-  virtual int Peek() = 0;
-  // Start of the item Peek saw (for positions).
-  virtual const char* PeekStart() = 0;
-  virtual qvl_CUtilStr TakeName() = 0;
-  virtual std::int32_t TakeInt() = 0;
-  virtual float TakeFloat() = 0;
-  virtual qvl_CUtilStr TakeStr() = 0;
-  // The item Peek saw as it stands in the data, for messages ("'='").
-  virtual std::string PeekText() = 0;
-  // Consumes a string without decoding it.
-  virtual void SkipStr() = 0;
-  virtual void TakeOpen() = 0;
-  virtual void TakeClose() = 0;
-  // At the end of the root: checks that nothing follows.
-  virtual void CheckEnd() {}
+  // Start of the item the look-ahead saw (for positions).
+  const char* PeekStart() const { return m_tokStart; }
+  // Consumes the peeked item (a number, a string not wanted, a brace).
+  void Consume() {
+    m_p = m_tokEnd;
+    m_peeked = false;
+  }
 
   // Reports the first parse error (code at p) with the found text and marks
   // the reader failed; later calls do nothing.
   void Fail(int code, const char* p, std::string_view found);
+  // Fail with the bytes [from, to) in quotes as the found text. Kept out of
+  // line so that the lexers' hot paths carry no string temporaries.
+  [[gnu::cold, gnu::noinline]] void FailQuoted(int code, const char* p, const char* from, const char* to);
   // The shared name for the bytes of a key name, so that repeated names
   // share one storage instead of allocating each time.
   qvl_CUtilStr InternName(std::string_view name);
@@ -119,25 +103,65 @@ protected:
 
   const char* m_begin;
   const char* m_end;
+  const char* m_p;  // read position
+  bool m_peeked = false;
+  int m_item = qvl_KvtItemEnd;
+  const char* m_tokStart;
+  const char* m_tokEnd;
+  std::int32_t m_int = 0;
+  float m_float = 0.0f;
   bool m_failed = false;
   bool m_binary = false;  // selects the binary error codes for structure errors
   bool m_keyOpen = false;
   int m_emptyDepth = 0;  // empty chunks entered in place of a value that was no chunk
 
-private:
   void TypeError(int expected, int found);
   void MissingValue(int expected);
   void Misuse(const char* what);
-  void SkipValue();
   void Report(const qvl_CUtilMsg& msg);
   static int TypeOfItem(int item);
 
-  qvl_CUtilMsgHandler* m_handler;
-  qvl_CUtilStr m_file;
   int m_depth = 0;  // chunks entered in the data
   qvl_CUtilStr m_keyName;
   const char* m_keyStart = nullptr;  // where the open (or last) key's name stands
+
+private:
+  qvl_CUtilMsgHandler* m_handler;
+  qvl_CUtilStr m_file;
   int m_errCode = qvl_KvtErrNone;
   qvl_CUtilKvtPos m_errPos;
   std::unordered_map<std::string_view, qvl_CUtilStr> m_names;
+};
+
+// The reading of both encodings on top of the look-ahead that D supplies:
+//   int Peek()              one item at m_p into m_item, m_tokStart, m_tokEnd
+//                           (numbers into m_int / m_float), m_peeked until it
+//                           is consumed; qvl_KvtItemEnd after a parse error;
+//   qvl_CUtilStr TakeName() and TakeStr(): consume the peeked name / string;
+//   std::string PeekText(): the peeked item as found text for messages;
+//   void CheckEnd():        at the end of the root, that nothing follows.
+template <class D>
+class qvl_CUtilKvtReaderOf : public qvl_CUtilKvtReader {
+public:
+  using qvl_CUtilKvtReader::qvl_CUtilKvtReader;
+
+  int IsKey() override;
+  qvl_CUtilStr ReadKey() override;
+  void EndKey() override;
+  int IsValue() override;
+  float ReadFloat() override;
+  qvl_CUtilStr ReadStr() override;
+  void BeginChunk() override;
+  void EndChunk() override;
+  void Finish() override;
+  int PeekValueType() override;
+  std::int32_t ReadInt() override;
+  qvl_CUtilKvtPos GetNextPos() override;
+
+protected:
+  int PeekItem() { return m_peeked ? m_item : static_cast<D*>(this)->Peek(); }
+  std::string PeekText() { return static_cast<D*>(this)->PeekText(); }
+  qvl_CUtilStr TakeName() { return static_cast<D*>(this)->TakeName(); }
+  qvl_CUtilStr TakeStr() { return static_cast<D*>(this)->TakeStr(); }
+  void SkipValue();
 };

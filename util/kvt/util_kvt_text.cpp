@@ -6,6 +6,10 @@
 #include <cstring>
 #include <limits>
 
+#include "util/kvt/util_kvt_reader_impl.h"
+
+template class qvl_CUtilKvtReaderOf<qvl_CUtilKvtTextReader>;
+
 namespace {
 
 // s in single quotes, for messages. (Built by appending: GCC 12 warns
@@ -93,7 +97,7 @@ bool MagnitudeBelowOne(const char* p, const char* end) {
 
 qvl_CUtilKvtTextReader::qvl_CUtilKvtTextReader(qvl_CUtilMsgHandler* handler, const qvl_CUtilStr& file,
                                                std::string_view data)
-    : qvl_CUtilKvtReader(handler, file, data) {
+    : qvl_CUtilKvtReaderOf(handler, file, data) {
   m_body = m_begin;
   if (data.size() >= 3 && std::memcmp(m_begin, "\xEF\xBB\xBF", 3) == 0) m_body += 3;
   m_p = m_tokStart = m_tokEnd = m_lineAt = m_lineStart = m_body;
@@ -116,6 +120,33 @@ qvl_CUtilKvtPos qvl_CUtilKvtTextReader::PosOf(const char* p) {
   }
   m_lineAt = p;
   return qvl_CUtilKvtPos::OfText(m_line, static_cast<std::uint32_t>(p - m_lineStart + 1));
+}
+
+void qvl_CUtilKvtTextReader::FailExcerpt(const char* p) { Fail(qvl_KvtErrUnexpected, p, Excerpt(p, m_end)); }
+
+float qvl_CUtilKvtTextReader::ReadFloat() {
+  // The common case, a float literal followed by white space or a brace, is
+  // read here directly; everything else takes the general look-ahead.
+  if (!m_peeked && m_keyOpen && m_emptyDepth == 0 && !m_failed) {
+    const char* p = m_p;
+    const char* end = m_end;
+    while (p < end && (*p == ' ' || *p == '\n' || *p == '\t' || *p == '\r')) ++p;
+    if (p < end && (IsDigit(*p) || *p == '-')) {
+      float f;
+      auto r = std::from_chars(p, end, f);
+      const char* q = r.ptr;
+      if (r.ec == std::errc() && q > p &&
+          (q == end || *q == ' ' || *q == '\n' || *q == '\r' || *q == '\t' || *q == '}' || *q == '{')) {
+        for (const char* c = p; c < q; ++c) {
+          if (*c == '.' || *c == 'e' || *c == 'E') {
+            m_p = q;
+            return f;
+          }
+        }
+      }
+    }
+  }
+  return qvl_CUtilKvtReaderOf::ReadFloat();
 }
 
 std::string qvl_CUtilKvtTextReader::PeekText() { return Excerpt(m_tokStart, m_end); }
@@ -165,7 +196,7 @@ int qvl_CUtilKvtTextReader::Peek() {
       item = qvl_KvtItemClose;
       m_tokEnd = p + 1;
     } else {
-      Fail(qvl_KvtErrUnexpected, p, Excerpt(p, end));
+      FailExcerpt(p);
       item = qvl_KvtItemEnd;
     }
   }
@@ -193,57 +224,45 @@ int qvl_CUtilKvtTextReader::LexNumber(const char* p) {
     } else if (word == "nan") {
       m_float = neg ? -std::numeric_limits<float>::quiet_NaN() : std::numeric_limits<float>::quiet_NaN();
     } else {
-      Fail(qvl_KvtErrBadNumber, p, Quoted(std::string(p, q)));
+      FailQuoted(qvl_KvtErrBadNumber, p, p, q);
       return qvl_KvtItemEnd;
     }
     return qvl_KvtItemFloat;
   }
-  const char* digits = q;
-  while (q < end && IsDigit(*q)) ++q;
-  std::size_t intDigits = static_cast<std::size_t>(q - digits);
-  std::size_t fracDigits = 0;
-  bool isFloat = false;
-  if (q < end && *q == '.') {
-    isFloat = true;
-    const char* f = ++q;
-    while (q < end && IsDigit(*q)) ++q;
-    fracDigits = static_cast<std::size_t>(q - f);
-  }
-  bool bad = intDigits + fracDigits == 0;
-  if (!bad && q < end && (*q == 'e' || *q == 'E')) {
-    isFloat = true;
-    ++q;
-    if (q < end && (*q == '+' || *q == '-')) ++q;
-    const char* e = q;
-    while (q < end && IsDigit(*q)) ++q;
-    bad = q == e;
-  }
-  if (bad || (q < end && (IsNameChar(*q) || *q == '.'))) {
+  // from_chars scans the longest number it can; the grammar is then checked on
+  // what it took and on the byte after it. It takes a '-' but no '+'.
+  const char* from = *p == '+' ? p + 1 : p;
+  std::from_chars_result r{from, std::errc::invalid_argument};
+  if (q < end && *q != '+' && *q != '-') r = std::from_chars(from, end, m_float);  // not "+-1", "--1"
+  q = r.ptr;
+  if (r.ec == std::errc::invalid_argument || q == from || (q < end && (IsNameChar(*q) || *q == '.'))) {
+    if (r.ec == std::errc::invalid_argument || q == from) q = p + 1;
     while (q < end && (IsNameChar(*q) || *q == '.' || *q == '+' || *q == '-')) ++q;
-    Fail(qvl_KvtErrBadNumber, p, Quoted(std::string(p, q)));
+    FailQuoted(qvl_KvtErrBadNumber, p, p, q);
     return qvl_KvtItemEnd;
   }
   m_tokEnd = q;
-  // from_chars takes a '-' but no '+'.
-  const char* from = *p == '+' ? p + 1 : p;
+  bool isFloat = false;
+  for (const char* c = from; c < q; ++c) {
+    if (*c == '.' || *c == 'e' || *c == 'E') {
+      isFloat = true;
+      break;
+    }
+  }
   if (isFloat) {
-    auto r = std::from_chars(from, q, m_float);
     if (r.ec == std::errc::result_out_of_range) {
       // Underflow becomes a zero of the literal's sign; overflow is an error.
       if (!MagnitudeBelowOne(from, q)) {
-        Fail(qvl_KvtErrFloatRange, p, Quoted(std::string(p, q)));
+        FailQuoted(qvl_KvtErrFloatRange, p, p, q);
         return qvl_KvtItemEnd;
       }
       m_float = neg ? -0.0f : 0.0f;
-    } else if (r.ec != std::errc() || r.ptr != q) {
-      Fail(qvl_KvtErrBadNumber, p, Quoted(std::string(p, q)));
-      return qvl_KvtItemEnd;
     }
     return qvl_KvtItemFloat;
   }
-  auto r = std::from_chars(from, q, m_int);
-  if (r.ec != std::errc() || r.ptr != q) {
-    Fail(qvl_KvtErrIntRange, p, Quoted(std::string(p, q)));
+  auto ri = std::from_chars(from, q, m_int);
+  if (ri.ec != std::errc() || ri.ptr != q) {
+    FailQuoted(qvl_KvtErrIntRange, p, p, q);
     return qvl_KvtItemEnd;
   }
   return qvl_KvtItemInt;
@@ -274,7 +293,7 @@ int qvl_CUtilKvtTextReader::LexString(const char* p) {
     } else {
       const char* x = q + 1;
       while (x < end && x - q < 4 && *x != '"' && static_cast<unsigned char>(*x) > 0x20) ++x;
-      Fail(qvl_KvtErrStrEscape, q, Quoted(std::string(q, x)));
+      FailQuoted(qvl_KvtErrStrEscape, q, q, x);
       return qvl_KvtItemEnd;
     }
   }
@@ -286,16 +305,6 @@ qvl_CUtilStr qvl_CUtilKvtTextReader::TakeName() {
   qvl_CUtilStr name = InternName(std::string_view(m_tokStart, static_cast<std::size_t>(m_tokEnd - m_tokStart)));
   Consume();
   return name;
-}
-
-std::int32_t qvl_CUtilKvtTextReader::TakeInt() {
-  Consume();
-  return m_int;
-}
-
-float qvl_CUtilKvtTextReader::TakeFloat() {
-  Consume();
-  return m_float;
 }
 
 qvl_CUtilStr qvl_CUtilKvtTextReader::TakeStr() {
@@ -325,9 +334,6 @@ qvl_CUtilStr qvl_CUtilKvtTextReader::TakeStr() {
   return qvl_CUtilStr(m_strBuf.data(), m_strBuf.size());
 }
 
-void qvl_CUtilKvtTextReader::SkipStr() { Consume(); }
-void qvl_CUtilKvtTextReader::TakeOpen() { Consume(); }
-void qvl_CUtilKvtTextReader::TakeClose() { Consume(); }
 
 // ---------------------------------------------------------------- writer
 

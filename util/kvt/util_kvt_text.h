@@ -12,39 +12,25 @@
 // Reads the text encoding straight from the bytes given (no copy); numbers
 // through std::from_chars, positions computed only when a message or a tree
 // asks for them.
-class qvl_CUtilKvtTextReader : public qvl_CUtilKvtReader {
+class qvl_CUtilKvtTextReader final : public qvl_CUtilKvtReaderOf<qvl_CUtilKvtTextReader> {
 public:
   qvl_CUtilKvtTextReader(qvl_CUtilMsgHandler* handler, const qvl_CUtilStr& file, std::string_view data);
   qvl_CUtilKvtPos PosOf(const char* p) override;
+  // A float literal is read without the general look-ahead.
+  float ReadFloat() override;
 
-protected:
-  int Peek() override;
-  const char* PeekStart() override { return m_tokStart; }
-  std::string PeekText() override;
-  qvl_CUtilStr TakeName() override;
-  std::int32_t TakeInt() override;
-  float TakeFloat() override;
-  qvl_CUtilStr TakeStr() override;
-  void SkipStr() override;
-  void TakeOpen() override;
-  void TakeClose() override;
+  // The look-ahead used by qvl_CUtilKvtReaderOf.
+  int Peek();
+  std::string PeekText();
+  void CheckEnd() {}  // the end of the data is the end of the root
+  qvl_CUtilStr TakeName();
+  qvl_CUtilStr TakeStr();
 
 private:
   int LexNumber(const char* p);
   int LexString(const char* p);
-  void Consume() {
-    m_p = m_tokEnd;
-    m_peeked = false;
-  }
-
+  [[gnu::cold, gnu::noinline]] void FailExcerpt(const char* p);
   const char* m_body;  // after a byte-order mark
-  const char* m_p;     // read position
-  bool m_peeked = false;
-  int m_item = qvl_KvtItemEnd;
-  const char* m_tokStart;
-  const char* m_tokEnd;
-  std::int32_t m_int = 0;
-  float m_float = 0.0f;
   bool m_strEsc = false;
   std::string m_strBuf;
   // Line counting resumes from the last position asked for.

@@ -1,0 +1,206 @@
+// The lenient sequential reading shared by both encodings, instantiated once
+// per encoding so that its calls of the look-ahead are direct, not virtual.
+#pragma once
+
+#include "util/kvt/util_kvt_reader.h"
+
+template <class D>
+qvl_CUtilKvtPos qvl_CUtilKvtReaderOf<D>::GetNextPos() {
+  PeekItem();
+  return m_failed ? GetErrPos() : PosOf(PeekStart());
+}
+
+template <class D>
+int qvl_CUtilKvtReaderOf<D>::IsKey() {
+  if (m_failed || m_emptyDepth > 0) return 0;
+  if (m_keyOpen) EndKey();
+  int item = PeekItem();
+  switch (item) {
+    case qvl_KvtItemName: return 1;
+    case qvl_KvtItemClose:
+      if (m_depth == 0) Fail(m_binary ? qvl_KvtErrBinStructure : qvl_KvtErrExpectedKey, PeekStart(), PeekText());
+      return 0;
+    case qvl_KvtItemEnd:
+      if (m_depth > 0 && !m_failed) {
+        Fail(m_binary ? qvl_KvtErrBinStructure : qvl_KvtErrUnclosedChunk, PeekStart(), PeekText());
+      }
+      return 0;
+    default:
+      Fail(m_binary ? qvl_KvtErrBinStructure : qvl_KvtErrExpectedKey, PeekStart(), PeekText());
+      return 0;
+  }
+}
+
+template <class D>
+qvl_CUtilStr qvl_CUtilKvtReaderOf<D>::ReadKey() {
+  if (m_failed || m_emptyDepth > 0) return {};
+  if (IsKey() <= 0) {
+    if (!m_failed) Misuse("a key read where none follows");
+    return {};
+  }
+  m_keyStart = PeekStart();
+  m_keyName = TakeName();
+  m_keyOpen = true;
+  return m_keyName;
+}
+
+template <class D>
+void qvl_CUtilKvtReaderOf<D>::EndKey() {
+  if (m_emptyDepth > 0 || !m_keyOpen) return;
+  while (!m_failed && IsValue() > 0) SkipValue();
+  m_keyOpen = false;
+}
+
+template <class D>
+int qvl_CUtilKvtReaderOf<D>::IsValue() {
+  if (m_failed || m_emptyDepth > 0 || !m_keyOpen) return 0;
+  int item = PeekItem();
+  return item >= qvl_KvtItemInt && item <= qvl_KvtItemOpen ? 1 : 0;
+}
+
+template <class D>
+int qvl_CUtilKvtReaderOf<D>::PeekValueType() { return IsValue() > 0 ? TypeOfItem(PeekItem()) : qvl_KvtTypeNone; }
+
+template <class D>
+void qvl_CUtilKvtReaderOf<D>::SkipValue() {
+  switch (PeekItem()) {
+    case qvl_KvtItemInt:
+    case qvl_KvtItemFloat:
+    case qvl_KvtItemStr: Consume(); break;
+    case qvl_KvtItemOpen: {
+      if (!EnterDepth(PeekStart())) return;
+      Consume();
+      ++m_depth;
+      m_keyOpen = false;
+      qvl_CUtilStr keyName = m_keyName;
+      EndChunk();
+      m_keyName = keyName;
+      break;
+    }
+    default: break;
+  }
+}
+
+template <class D>
+float qvl_CUtilKvtReaderOf<D>::ReadFloat() {
+  if (m_failed || m_emptyDepth > 0) return 0.0f;
+  if (!m_keyOpen) {
+    Misuse("a value read outside a key");
+    return 0.0f;
+  }
+  int item = PeekItem();
+  switch (item) {
+    case qvl_KvtItemFloat: Consume(); return m_float;
+    case qvl_KvtItemInt: Consume(); return static_cast<float>(m_int);
+    case qvl_KvtItemStr:
+    case qvl_KvtItemOpen:
+      TypeError(qvl_KvtTypeFloat, TypeOfItem(item));
+      SkipValue();
+      return 0.0f;
+    default:
+      if (!m_failed) MissingValue(qvl_KvtTypeFloat);
+      return 0.0f;
+  }
+}
+
+template <class D>
+std::int32_t qvl_CUtilKvtReaderOf<D>::ReadInt() {
+  if (m_failed || m_emptyDepth > 0) return 0;
+  if (!m_keyOpen) {
+    Misuse("a value read outside a key");
+    return 0;
+  }
+  int item = PeekItem();
+  switch (item) {
+    case qvl_KvtItemInt: Consume(); return m_int;
+    case qvl_KvtItemFloat:
+    case qvl_KvtItemStr:
+    case qvl_KvtItemOpen:
+      TypeError(qvl_KvtTypeInt, TypeOfItem(item));
+      SkipValue();
+      return 0;
+    default:
+      if (!m_failed) MissingValue(qvl_KvtTypeInt);
+      return 0;
+  }
+}
+
+template <class D>
+qvl_CUtilStr qvl_CUtilKvtReaderOf<D>::ReadStr() {
+  if (m_failed || m_emptyDepth > 0) return {};
+  if (!m_keyOpen) {
+    Misuse("a value read outside a key");
+    return {};
+  }
+  int item = PeekItem();
+  switch (item) {
+    case qvl_KvtItemStr: return TakeStr();
+    case qvl_KvtItemInt:
+    case qvl_KvtItemFloat:
+    case qvl_KvtItemOpen:
+      TypeError(qvl_KvtTypeStr, TypeOfItem(item));
+      SkipValue();
+      return {};
+    default:
+      if (!m_failed) MissingValue(qvl_KvtTypeStr);
+      return {};
+  }
+}
+
+template <class D>
+void qvl_CUtilKvtReaderOf<D>::BeginChunk() {
+  if (m_failed || m_emptyDepth > 0 || !m_keyOpen) {
+    if (!m_failed && m_emptyDepth == 0) Misuse("a chunk entered outside a key");
+    ++m_emptyDepth;
+    return;
+  }
+  int item = PeekItem();
+  if (item == qvl_KvtItemOpen) {
+    if (!EnterDepth(PeekStart())) return;
+    Consume();
+    ++m_depth;
+    m_keyOpen = false;
+    return;
+  }
+  if (item >= qvl_KvtItemInt && item <= qvl_KvtItemStr) {
+    TypeError(qvl_KvtTypeChunk, TypeOfItem(item));
+    SkipValue();
+  } else if (!m_failed) {
+    MissingValue(qvl_KvtTypeChunk);
+  }
+  // An empty chunk stands in for the missing one, so the caller's loops stay balanced.
+  ++m_emptyDepth;
+}
+
+template <class D>
+void qvl_CUtilKvtReaderOf<D>::EndChunk() {
+  if (m_emptyDepth > 0) {
+    --m_emptyDepth;
+    m_keyOpen = true;
+    return;
+  }
+  if (m_depth == 0) return;
+  if (!m_failed) {
+    if (m_keyOpen) EndKey();
+    while (IsKey() > 0) {
+      m_keyName = TakeName();
+      m_keyOpen = true;
+      EndKey();
+    }
+    if (!m_failed && PeekItem() == qvl_KvtItemClose) Consume();
+  }
+  --m_depth;
+  m_keyOpen = true;
+}
+
+template <class D>
+void qvl_CUtilKvtReaderOf<D>::Finish() {
+  if (m_failed || m_depth > 0 || m_emptyDepth > 0) return;
+  if (m_keyOpen) EndKey();
+  while (IsKey() > 0) {
+    m_keyName = TakeName();
+    m_keyOpen = true;
+    EndKey();
+  }
+  if (!m_failed) static_cast<D*>(this)->CheckEnd();
+}
