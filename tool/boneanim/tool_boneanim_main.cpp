@@ -22,9 +22,9 @@
 namespace {
 
 // Exit codes.
-constexpr int kExitOk = 0;         // usage printed, or a run without errors
-constexpr int kExitErrors = 1;     // the run went through, with errors counted
-constexpr int kExitAborted = 2;    // the run was ended by an exception
+constexpr int kExitOk = 0;       // usage printed, or a run without errors
+constexpr int kExitErrors = 1;   // the run went through, with errors counted
+constexpr int kExitAborted = 2;  // the run was ended by an exception
 
 // Written one text per call, byte for byte as it stands.
 constexpr const char* kUsage[] = {
@@ -54,24 +54,24 @@ qvl_CUtilPtr<T> AdoptRef(T* p) {
 // arguments and option values, parser, exception environment. None of their
 // destructors throws.
 struct GuardedRun {
-  qvl_CUtilExceptionEnv exceptionEnv;               // step 4
-  qvl_CUtilCmdLine cmdLine;                         // step 5
-  bool binary = false;                              // step 6: options ...
+  qvl_CUtilExceptionEnv exceptionEnv;  // step 4
+  qvl_CUtilCmdLine cmdLine;            // step 5
+  bool binary = false;                 // step 6: options ...
   qvl_CUtilStr refDir;
   bool quiet = false;
-  qvl_CUtilStr cfgArg;                              // ... and positional arguments
+  qvl_CUtilStr cfgArg;  // ... and positional arguments
   qvl_CUtilStr destArg;
-  qvl_CUtilStdIoParam stdIoParam;                   // step 7
-  qvl_CUtilPtr<qvl_CUtilMemPool> pool;              // step 8
+  qvl_CUtilStdIoParam stdIoParam;       // step 7
+  qvl_CUtilPtr<qvl_CUtilMemPool> pool;  // step 8
   std::optional<qvl_CUtilMemPoolFrm> poolFrm;
-  qvl_CUtilStr refDirPath;                          // step 9
+  qvl_CUtilStr refDirPath;  // step 9
   qvl_CUtilStr cfgPath;
   qvl_CUtilStr destPath;
-  qvl_CUtilPtr<qvl_CUtilCachedFile> cfgStream;      // step 10
-  qvl_CUtilPtr<qvl_CUtilKvtChunk> rootChunk;        // step 11: the configuration's root chunk
-  BoneAnimJob* job = nullptr;                       // step 12: pool memory
-  const RelativeAnim* result = nullptr;             // step 13: pool memory
-  qvl_CUtilPtr<qvl_CUtilDestFile> destStream;       // step 15
+  qvl_CUtilPtr<qvl_CUtilCachedFile> cfgStream;  // step 10
+  qvl_CUtilPtr<qvl_CUtilKvtChunk> rootChunk;    // step 11: the configuration's root chunk
+  BoneAnimJob* job = nullptr;                   // step 12: pool memory
+  const RelativeAnim* result = nullptr;         // step 13: pool memory
+  qvl_CUtilPtr<qvl_CUtilDestFile> destStream;   // step 15
 
   // Steps 5 to 17. Problems of the runtime's operations are reported through
   // handler and counted by stdIo; only an exception ends the run early.
@@ -147,7 +147,7 @@ int Run(int argc, char** argv) {
   try {
     GuardedRun run;
     run.Execute(handler.Get(), stdIo.Get(), argc, argv);
-    completed = true;  // step 18, before step 19 releases what the run holds
+    completed = true;                  // step 18, before step 19 releases what the run holds
   } catch (const qvl_CUtilMsg& msg) {  // step 20, derived kinds included
     ReportCaught(handler.Get(), msg);
   } catch (const std::exception& e) {

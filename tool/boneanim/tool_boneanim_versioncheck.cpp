@@ -10,7 +10,8 @@ namespace {
 // so there is nothing to set.
 struct VersionCheck {
   VersionCheck() {
-    qvl_SysVersionCheckWith("tool/boneanim/tool_boneanim_versioncheck", "quorvel_c164x12u_fwin32vc7x1release");
+    qvl_SysVersionCheckWith("tool/boneanim/tool_boneanim_versioncheck",
+                            "quorvel_c164x12u_fwin32vc7x1release");
   }
 };
 const VersionCheck kVersionCheck;

@@ -12,7 +12,7 @@
 // Problems are reported to the handler at level 2 under ids
 // "util/cmdline/util_cmdline_cmdline.KEY" and thrown when there is no handler.
 class qvl_CUtilCmdLine {
-public:
+ public:
   qvl_CUtilCmdLine() = default;
 
   // Takes the argc arguments of argv (null entries read as ""). handler
@@ -43,7 +43,7 @@ public:
 
   int GetArgCnt() const { return static_cast<int>(m_args.size()); }
 
-private:
+ private:
   void Report(const char* key, const char* text, const qvl_CUtilStr& info1, const qvl_CUtilStr& info2);
   // Takes out every occurrence of name with its value; the values in order.
   // A missing value is reported and stands as a null entry (hasValue false).

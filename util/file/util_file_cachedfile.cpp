@@ -35,8 +35,8 @@ struct FdCloser {
 }  // namespace
 
 qvl_CUtilCachedFile::qvl_CUtilCachedFile(qvl_CUtilMsgHandler* handler, const qvl_CUtilStr& context,
-                                         const qvl_CUtilStr& name, const qvl_CUtilStr& path,
-                                         int cacheHint, std::int64_t maxSize)
+                                         const qvl_CUtilStr& name, const qvl_CUtilStr& path, int cacheHint,
+                                         std::int64_t maxSize)
     : m_name(name.IsEmpty() ? path : name) {
   (void)cacheHint;
   const char* kOpenText = "Cannot open \"[1]\" for reading: [2].";

@@ -8,7 +8,7 @@
 #include "util/msg/util_msg_handler.h"
 
 class qvl_CUtilCachedFile : public qvl_CUtilStream {
-public:
+ public:
   // Reads the whole file path (a complete path) with one read call.
   // handler: receives the failures (level 2); null makes them thrown.
   // context: the context of those messages ("" when none).
@@ -28,7 +28,7 @@ public:
   // True when the file was read completely.
   bool IsValid() const { return m_valid; }
 
-private:
+ private:
   qvl_CUtilStr m_name;
   std::string m_data;
   bool m_valid = false;

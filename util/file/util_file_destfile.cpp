@@ -56,7 +56,9 @@ qvl_CUtilDestFile::qvl_CUtilDestFile(qvl_CUtilMsgHandler* handler, const qvl_CUt
   ::fchmod(m_fd, NewFileMode());
 }
 
-qvl_CUtilDestFile::~qvl_CUtilDestFile() { Discard(); }
+qvl_CUtilDestFile::~qvl_CUtilDestFile() {
+  Discard();
+}
 
 void qvl_CUtilDestFile::Fail(const char* key, const char* text, int err) {
   m_failed = true;
@@ -101,7 +103,8 @@ bool qvl_CUtilDestFile::FlushBuffer() {
 
 bool qvl_CUtilDestFile::Write(const void* data, std::size_t size) {
   if (m_failed || m_closed || m_fd < 0) return false;
-  if (m_maxSize >= 0 && static_cast<std::uint64_t>(size) > static_cast<std::uint64_t>(m_maxSize - m_written)) {
+  if (m_maxSize >= 0 &&
+      static_cast<std::uint64_t>(size) > static_cast<std::uint64_t>(m_maxSize - m_written)) {
     Discard();
     Fail("too_large", "Cannot write \"[1]\": [2].", 0);
     return false;

@@ -9,7 +9,7 @@
 #include "util/msg/util_msg_handler.h"
 
 class qvl_CUtilDestFile : public qvl_CUtilStream {
-public:
+ public:
   // Opens a write stream for path (a complete path). The temporary file
   // (".NAME.tmpXXXXXX" in the destination's directory) is created at once.
   // handler: receives the failures (level 2); null makes them thrown.
@@ -39,7 +39,7 @@ public:
   // The temporary file's path ("" when none was created); for tests.
   const std::string& GetTempPath() const { return m_tempPath; }
 
-private:
+ private:
   static constexpr std::size_t kBufferSize = std::size_t(1) << 20;
 
   bool FlushBuffer();

@@ -12,7 +12,9 @@
 
 namespace {
 
-bool IsSep(char c) { return c == '/' || c == '\\'; }
+bool IsSep(char c) {
+  return c == '/' || c == '\\';
+}
 
 // Normalises path; absolute paths keep a leading '/', relative ones keep the
 // ".." parts that go above their start.

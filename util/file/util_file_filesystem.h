@@ -7,7 +7,7 @@
 // Paths are texts; '/' and '\' both separate parts (configurations are often
 // written on Windows). Results always use '/'.
 class qvl_CUtilFilesystem {
-public:
+ public:
   // The absolute, normalised form of path: a relative path is taken against
   // the current directory; "." parts and empty parts go, ".." removes the part
   // before it (at the root it is dropped). Symbolic links are not resolved.

@@ -6,9 +6,13 @@
 
 #include "util/sys/util_sys_heap.h"
 
-void* qvl_CUtilStdIo::operator new(std::size_t size) { return qvl_SysNewFunc(size); }
+void* qvl_CUtilStdIo::operator new(std::size_t size) {
+  return qvl_SysNewFunc(size);
+}
 
-void qvl_CUtilStdIo::operator delete(void* p) { qvl_SysDeleteFunc(p); }
+void qvl_CUtilStdIo::operator delete(void* p) {
+  qvl_SysDeleteFunc(p);
+}
 
 void qvl_CUtilStdIo::WriteLine(std::FILE* file, const char* prefix, const char* text, std::size_t len) {
   // Anything pending on the other stream goes first, so that lines of both
@@ -47,8 +51,8 @@ void qvl_CUtilStdIo::Eval(int level, const qvl_CUtilMsg& msg) {
   for (char& c : line) {
     if (c == '\n' || c == '\r') c = ' ';
   }
-  WriteLine(level <= qvl_MsgLevelInfo ? (m_out ? m_out : stdout) : (m_err ? m_err : stderr),
-            prefix.c_str(), line.data(), line.size());
+  WriteLine(level <= qvl_MsgLevelInfo ? (m_out ? m_out : stdout) : (m_err ? m_err : stderr), prefix.c_str(),
+            line.data(), line.size());
 }
 
 void qvl_CUtilStdIo::WriteErrorCnt() {

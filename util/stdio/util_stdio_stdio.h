@@ -10,14 +10,14 @@
 
 // Display settings of the console.
 struct qvl_CUtilStdIoParam {
-  qvl_CUtilStr m_name;            // program name; shown as a line prefix when m_nameInLines
-  bool m_infoDisplay = true;      // information messages (level 1) on standard output
-  bool m_errorDisplay = true;     // errors after which work goes on (level 2) on standard error
-  bool m_raiseDisplay = true;     // errors where they are raised (level 3) on standard error
-  bool m_caughtDisplay = true;    // exceptions caught by the run (level 4) on standard error
-  bool m_nameInLines = false;     // prefix every message line with "NAME: "
-  bool m_flushEachLine = true;    // flush after every line, so that standard output and
-                                  // standard error keep their order on one terminal
+  qvl_CUtilStr m_name;          // program name; shown as a line prefix when m_nameInLines
+  bool m_infoDisplay = true;    // information messages (level 1) on standard output
+  bool m_errorDisplay = true;   // errors after which work goes on (level 2) on standard error
+  bool m_raiseDisplay = true;   // errors where they are raised (level 3) on standard error
+  bool m_caughtDisplay = true;  // exceptions caught by the run (level 4) on standard error
+  bool m_nameInLines = false;   // prefix every message line with "NAME: "
+  bool m_flushEachLine = true;  // flush after every line, so that standard output and
+                                // standard error keep their order on one terminal
 };
 
 // A message evaluator for the console. Messages of level 1 are one line on
@@ -25,7 +25,7 @@ struct qvl_CUtilStdIoParam {
 // laid out by qvl_MsgConsoleLine. Every report of level 2 or above counts as an
 // error, whether it is displayed or not.
 class qvl_CUtilStdIo : public qvl_CUtilPtrBase, public qvl_CUtilMsgEval {
-public:
+ public:
   qvl_CUtilStdIo() = default;
 
   // Console objects live on the runtime's heap.
@@ -52,7 +52,7 @@ public:
     m_err = err;
   }
 
-private:
+ private:
   void WriteLine(std::FILE* file, const char* prefix, const char* text, std::size_t len);
 
   qvl_CUtilStdIoParam m_param;

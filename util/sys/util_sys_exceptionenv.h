@@ -8,13 +8,13 @@
 // destroyed, normally or while an exception passes, the environment it found
 // is restored. It has no effect beyond its scope.
 class qvl_CUtilExceptionEnv {
-public:
+ public:
   qvl_CUtilExceptionEnv();
   ~qvl_CUtilExceptionEnv();
   qvl_CUtilExceptionEnv(const qvl_CUtilExceptionEnv&) = delete;
   qvl_CUtilExceptionEnv& operator=(const qvl_CUtilExceptionEnv&) = delete;
 
-private:
+ private:
   std::fenv_t m_env;
   bool m_saved;
 };

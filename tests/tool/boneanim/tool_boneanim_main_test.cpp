@@ -107,16 +107,19 @@ TEST(BoneAnimProgram, CommandLineErrorsAreReportedAndTheRunGoesOn) {
   };
   const Case cases[] = {
       {{"job.kvt", "out.kvt", "-verbose"},
-       "error: Unknown option -verbose. [util/cmdline/util_cmdline_cmdline.unknown_opt]\n", 1},
+       "error: Unknown option -verbose. [util/cmdline/util_cmdline_cmdline.unknown_opt]\n",
+       1},
       {{"-binary", "yes", "job.kvt", "out.kvt"},
        "error: The value \"yes\" of the option -binary is not 0, 1, true or false. "
        "[util/cmdline/util_cmdline_cmdline.bad_bool]\n",
        1},
       {{"job.kvt", "out.kvt", "-quiet"},
-       "error: The option -quiet needs a value. [util/cmdline/util_cmdline_cmdline.missing_value]\n", 1},
+       "error: The option -quiet needs a value. [util/cmdline/util_cmdline_cmdline.missing_value]\n",
+       1},
       {{"job.kvt"},
        "error: Positional argument 2 is missing. [util/cmdline/util_cmdline_cmdline.missing_arg]\n"
-       "error: Cannot create \"" + dir.Path() + "\": Is a directory. [util/file/util_file_destfile.create_failed]\n",
+       "error: Cannot create \"" +
+           dir.Path() + "\": Is a directory. [util/file/util_file_destfile.create_failed]\n",
        2},
   };
   for (const Case& c : cases) {

@@ -51,26 +51,32 @@ TEST(CmdLine, ToolSequence) {
       {{"-binary", "0", "-binary", "1", "a", "b"}, "b=1 r= q=0 cfg=a dest=b"},
       // Unreadable and missing values: reported naming the option, read as false.
       {{"a", "b", "-binary", "yes"},
-       "b=0 r= q=0 cfg=a dest=b | bad_bool:The value \"yes\" of the option -binary is not 0, 1, true or false."},
+       "b=0 r= q=0 cfg=a dest=b | bad_bool:The value \"yes\" of the option -binary is not 0, 1, true or "
+       "false."},
       {{"a", "b", "-binary", "2"},
-       "b=0 r= q=0 cfg=a dest=b | bad_bool:The value \"2\" of the option -binary is not 0, 1, true or false."},
+       "b=0 r= q=0 cfg=a dest=b | bad_bool:The value \"2\" of the option -binary is not 0, 1, true or "
+       "false."},
       {{"a", "b", "-binary", ""},
        "b=0 r= q=0 cfg=a dest=b | bad_bool:The value \"\" of the option -binary is not 0, 1, true or false."},
       {{"a", "b", "-quiet"}, "b=0 r= q=0 cfg=a dest=b | missing_value:The option -quiet needs a value."},
       {{"-binary", "1", "-binary", "oops", "a", "b"},
-       "b=0 r= q=0 cfg=a dest=b | bad_bool:The value \"oops\" of the option -binary is not 0, 1, true or false."},
+       "b=0 r= q=0 cfg=a dest=b | bad_bool:The value \"oops\" of the option -binary is not 0, 1, true or "
+       "false."},
       // A following option is not taken as the value.
-      {{"a", "b", "-refdir", "-quiet", "1"}, "b=0 r= q=1 cfg=a dest=b | missing_value:The option -refdir needs a value."},
-      {{"-binary", "-quiet", "1", "a", "b"}, "b=0 r= q=1 cfg=a dest=b | missing_value:The option -binary needs a value."},
+      {{"a", "b", "-refdir", "-quiet", "1"},
+       "b=0 r= q=1 cfg=a dest=b | missing_value:The option -refdir needs a value."},
+      {{"-binary", "-quiet", "1", "a", "b"},
+       "b=0 r= q=1 cfg=a dest=b | missing_value:The option -binary needs a value."},
       // Unknown options are reported and taken out; extracted ones are not reported.
-      {{"-x", "a", "b", "--verbose"}, "b=0 r= q=0 cfg=a dest=b | unknown_opt:Unknown option -x. | unknown_opt:Unknown option --verbose."},
+      {{"-x", "a", "b", "--verbose"},
+       "b=0 r= q=0 cfg=a dest=b | unknown_opt:Unknown option -x. | unknown_opt:Unknown option --verbose."},
       {{"a", "-", "b"}, "b=0 r= q=0 cfg=a dest=b | unknown_opt:Unknown option -."},
-      {{"a", "-Binary", "1", "b"},
-       "b=0 r= q=0 cfg=a dest=1 | unknown_opt:Unknown option -Binary."},
+      {{"a", "-Binary", "1", "b"}, "b=0 r= q=0 cfg=a dest=1 | unknown_opt:Unknown option -Binary."},
       // Missing positional arguments.
       {{"a"}, "b=0 r= q=0 cfg=a dest= | missing_arg:Positional argument 2 is missing."},
       {{"-quiet", "1"},
-       "b=0 r= q=1 cfg= dest= | missing_arg:Positional argument 1 is missing. | missing_arg:Positional argument 2 is missing."},
+       "b=0 r= q=1 cfg= dest= | missing_arg:Positional argument 1 is missing. | missing_arg:Positional "
+       "argument 2 is missing."},
   };
   for (const Case& c : cases) {
     std::string line;

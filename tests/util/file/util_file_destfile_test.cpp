@@ -19,7 +19,8 @@ struct Fixture {
   Fixture() { handler->RegisterBack(&collector); }
 
   qvl_CUtilPtr<qvl_CUtilDestFile> Open(const std::string& path) {
-    return qvl_CUtilPtr<qvl_CUtilDestFile>(new qvl_CUtilDestFile(handler.Get(), "", "", path.c_str(), true, -1));
+    return qvl_CUtilPtr<qvl_CUtilDestFile>(
+        new qvl_CUtilDestFile(handler.Get(), "", "", path.c_str(), true, -1));
   }
   std::string Ids() const {
     std::string ids;
@@ -110,7 +111,8 @@ TEST(DestFile, UnwritableDirectoryIsReported) {
   if (::geteuid() == 0) GTEST_SKIP() << "the superuser writes into any directory";
   Fixture f;
   std::filesystem::create_directory(f.dir / "ro");
-  std::filesystem::permissions(f.dir / "ro", std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  std::filesystem::permissions(f.dir / "ro",
+                               std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
   {
     auto file = f.Open(f.dir / "ro/out.kvt");
     EXPECT_FALSE(file->Close());
@@ -152,14 +154,16 @@ TEST(DestFile, SizeLimitAndNoReplaceAreReported) {
   Fixture f;
   const std::string dest = f.dir / "out.kvt";
   {
-    qvl_CUtilPtr<qvl_CUtilDestFile> file(new qvl_CUtilDestFile(f.handler.Get(), "ctx", "", dest.c_str(), true, 4));
+    qvl_CUtilPtr<qvl_CUtilDestFile> file(
+        new qvl_CUtilDestFile(f.handler.Get(), "ctx", "", dest.c_str(), true, 4));
     EXPECT_TRUE(file->Write("abcd", 4));
     EXPECT_FALSE(file->Write("e", 1));
     EXPECT_FALSE(file->Close());
   }
   qvl_TestDir::WriteFile(dest, "older");
   {
-    qvl_CUtilPtr<qvl_CUtilDestFile> file(new qvl_CUtilDestFile(f.handler.Get(), "", "", dest.c_str(), false, -1));
+    qvl_CUtilPtr<qvl_CUtilDestFile> file(
+        new qvl_CUtilDestFile(f.handler.Get(), "", "", dest.c_str(), false, -1));
     EXPECT_TRUE(file->Write("new", 3));
     EXPECT_FALSE(file->Close());
   }

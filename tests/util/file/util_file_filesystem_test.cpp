@@ -10,7 +10,9 @@
 
 namespace {
 
-std::string Cwd() { return std::filesystem::current_path().string(); }
+std::string Cwd() {
+  return std::filesystem::current_path().string();
+}
 
 TEST(Filesystem, CompletePathOfAbsolutePaths) {
   struct Case {

@@ -11,7 +11,7 @@
 #include <vector>
 
 class qvl_TestDir {
-public:
+ public:
   qvl_TestDir() {
     std::string templ = (std::filesystem::temp_directory_path() / "qvl_test_XXXXXX").string();
     std::vector<char> buf(templ.begin(), templ.end());
@@ -48,6 +48,6 @@ public:
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
 
-private:
+ private:
   std::string m_path;
 };

@@ -72,7 +72,8 @@ TEST(StdIo, QuietHidesInformationOnlyAndHiddenErrorsStillCount) {
   c.io->WriteInfo("Aborted.");
   EXPECT_EQ(c.io->GetErrorCnt(), 3);
   EXPECT_EQ(ReadAll(c.out), "Errors: 3\nAborted.\n");
-  EXPECT_EQ(ReadAll(c.err), "error: Bone \"Spine\" [2] [tool/x.key]\nBoneAnim: error: Bone \"Shown\" [2] [tool/x.key]\n");
+  EXPECT_EQ(ReadAll(c.err),
+            "error: Bone \"Spine\" [2] [tool/x.key]\nBoneAnim: error: Bone \"Shown\" [2] [tool/x.key]\n");
 }
 
 TEST(StdIo, DefaultsDisplayEverythingAndFlushEachLine) {

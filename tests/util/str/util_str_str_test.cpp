@@ -46,8 +46,8 @@ TEST(Str, CompareIsUnsignedBytewise) {
     int sign;
   };
   const Case cases[] = {
-      {"abc", "abc", 0}, {"abc", "abd", -1}, {"ab", "abc", -1}, {"b", "abc", 1},
-      {"\xE4", "z", 1},  // a byte above 127 sorts after ASCII
+      {"abc", "abc", 0}, {"abc", "abd", -1}, {"ab", "abc", -1},
+      {"b", "abc", 1},   {"\xE4", "z", 1},  // a byte above 127 sorts after ASCII
       {"", "a", -1},     {"Z", "a", -1},
   };
   for (const Case& c : cases) {
