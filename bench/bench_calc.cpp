@@ -25,7 +25,8 @@ std::string MakePathFile(int frames) {
   std::string s = "format \"quorvel_path_5\"\ndata {\n  path_array";
   char buf[256];
   for (int b = 0; b < kBones; ++b) {
-    std::snprintf(buf, sizeof buf, " {\n    name \"bone%03d\"\n    range 0.0 %d.0\n    frame_array", b, frames);
+    std::snprintf(buf, sizeof buf, " {\n    name \"bone%03d\"\n    range 0.0 %d.0\n    frame_array", b,
+                  frames);
     s += buf;
     for (int f = 0; f < frames; ++f) {
       const double a = 0.001 * f * (1 + b % 7);
@@ -40,7 +41,9 @@ std::string MakePathFile(int frames) {
   return s + "\n}\n";
 }
 
-double Seconds(std::chrono::steady_clock::duration d) { return std::chrono::duration<double>(d).count(); }
+double Seconds(std::chrono::steady_clock::duration d) {
+  return std::chrono::duration<double>(d).count();
+}
 
 }  // namespace
 
@@ -67,12 +70,14 @@ int main() {
     LoadedAnim ref;
     LoadedAnim anim;
     {
-      qvl_CUtilPtr<qvl_CUtilStream> s(new qvl_CUtilCachedFile(handler.Get(), "", "", refFile.c_str(), 10, -1));
+      qvl_CUtilPtr<qvl_CUtilStream> s(
+          new qvl_CUtilCachedFile(handler.Get(), "", "", refFile.c_str(), 10, -1));
       LoadPathAnim(handler.Get(), refFile.c_str(), pool.Get(), s.Get(), &ref);
     }
     const auto t0 = std::chrono::steady_clock::now();
     {
-      qvl_CUtilPtr<qvl_CUtilStream> s(new qvl_CUtilCachedFile(handler.Get(), "", "", animFile.c_str(), 10, -1));
+      qvl_CUtilPtr<qvl_CUtilStream> s(
+          new qvl_CUtilCachedFile(handler.Get(), "", "", animFile.c_str(), 10, -1));
       LoadPathAnim(handler.Get(), animFile.c_str(), pool.Get(), s.Get(), &anim);
     }
     const auto t1 = std::chrono::steady_clock::now();
@@ -89,7 +94,8 @@ int main() {
   std::printf("calc: %d bones x %d frames (text %.1f MB)\n", kBones, kFrames,
               static_cast<double>(animText.size()) / 1e6);
   std::printf("  read animation text file: %8.3f s\n", bestLoad);
-  std::printf("  calculation alone:        %8.3f s  (%d kept bones, %d key times)\n", bestCalc, boneCnt, keyCnt);
+  std::printf("  calculation alone:        %8.3f s  (%d kept bones, %d key times)\n", bestCalc, boneCnt,
+              keyCnt);
   std::filesystem::remove_all(dir);
   return boneCnt == kBones && keyCnt == kFrames ? 0 : 1;
 }

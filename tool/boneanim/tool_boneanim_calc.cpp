@@ -22,7 +22,7 @@ constexpr const char* kMsgPrefix = "tool/boneanim/tool_boneanim_calc.";
 // A map that is emptied when the calculation leaves, on every way out. The
 // nodes are pool memory, so emptying is all the teardown there is.
 class ScopedMap {
-public:
+ public:
   ScopedMap() = default;
   ScopedMap(const ScopedMap&) = delete;
   ScopedMap& operator=(const ScopedMap&) = delete;
@@ -36,11 +36,15 @@ qvl_CUtilMsg MakeMsg(const char* key, const char* text) {
 
 // Sum of the products of the four components, in double.
 double Dot4(const Quat& a, const Quat& b) {
-  return static_cast<double>(a.x) * static_cast<double>(b.x) + static_cast<double>(a.y) * static_cast<double>(b.y) +
-         static_cast<double>(a.z) * static_cast<double>(b.z) + static_cast<double>(a.w) * static_cast<double>(b.w);
+  return static_cast<double>(a.x) * static_cast<double>(b.x) +
+         static_cast<double>(a.y) * static_cast<double>(b.y) +
+         static_cast<double>(a.z) * static_cast<double>(b.z) +
+         static_cast<double>(a.w) * static_cast<double>(b.w);
 }
 
-Quat Negated(const Quat& q) { return Quat{-q.x, -q.y, -q.z, -q.w}; }
+Quat Negated(const Quat& q) {
+  return Quat{-q.x, -q.y, -q.z, -q.w};
+}
 
 // Opens path as a read stream, or none for an empty path.
 void OpenAndLoad(qvl_CUtilMsgHandler* handler, qvl_CUtilMemPool* pool, const qvl_CUtilStr& path,
@@ -49,7 +53,8 @@ void OpenAndLoad(qvl_CUtilMsgHandler* handler, qvl_CUtilMemPool* pool, const qvl
   LoadPathAnim(handler, path, pool, stream.Get(), map);
 }
 
-void ReportProgress(qvl_CUtilMsgHandler* handler, const char* key, const char* text, const qvl_CUtilStr& arg) {
+void ReportProgress(qvl_CUtilMsgHandler* handler, const char* key, const char* text,
+                    const qvl_CUtilStr& arg) {
   if (!handler) return;
   qvl_CUtilMsg msg = MakeMsg(key, text);
   msg.AddInfo("");
@@ -60,8 +65,8 @@ void ReportProgress(qvl_CUtilMsgHandler* handler, const char* key, const char* t
 // The second half of the calculation: bone list, merged key set and key
 // matrix, deviation reports, switches, mask list and the closing messages.
 void FillRelativeAnim(qvl_CUtilMsgHandler* handler, qvl_CUtilMemPool* pool, const BoneAnimJob* job,
-                      const LoadedAnim& anim, const qvl_CUtilArray<AnimPath*>& kept, const qvl_CUtilStr& animPath,
-                      const qvl_CUtilStr& refPath, RelativeAnim* result) {
+                      const LoadedAnim& anim, const qvl_CUtilArray<AnimPath*>& kept,
+                      const qvl_CUtilStr& animPath, const qvl_CUtilStr& refPath, RelativeAnim* result) {
   const int boneCnt = kept.GetCount();
   const qvl_CUtilStr info(job->info);
 
@@ -137,9 +142,11 @@ void FillRelativeAnim(qvl_CUtilMsgHandler* handler, qvl_CUtilMemPool* pool, cons
   };
   const Deviation deviations[] = {
       {!job->do_transl, &largestTransl, "has_transl",
-       "Bone \"[3]\" of animation \"[1]\" has bones which are translated relative to the reference \"[2]\" by [4] "},
+       "Bone \"[3]\" of animation \"[1]\" has bones which are translated relative to the reference \"[2]\" "
+       "by [4] "},
       {!job->do_quat, &largestRot, "has_quat",
-       "Bone \"[3]\" of animation \"[1]\" has bones which are rotated relative to the reference \"[2]\" by [4] "},
+       "Bone \"[3]\" of animation \"[1]\" has bones which are rotated relative to the reference \"[2]\" by "
+       "[4] "},
   };
   for (const Deviation& d : deviations) {
     if (!d.enabled) continue;
@@ -181,9 +188,10 @@ void FillRelativeAnim(qvl_CUtilMsgHandler* handler, qvl_CUtilMemPool* pool, cons
 
   // 7. Summary.
   if (handler) {
-    qvl_CUtilMsg msg = MakeMsg("result",
-                               "Processed animation \"[1]\" relative to \"[2]\" using [3] mask bones, [4] animation "
-                               "bones, and [5] keyframes.");
+    qvl_CUtilMsg msg =
+        MakeMsg("result",
+                "Processed animation \"[1]\" relative to \"[2]\" using [3] mask bones, [4] animation "
+                "bones, and [5] keyframes.");
     msg.AddInfo("");
     msg.AddInfo(animPath);
     msg.AddInfo(refPath);
@@ -239,9 +247,9 @@ void GetAnimRange(const LoadedAnim& map, float& rangeStart, float& rangeEnd) {
   }
 }
 
-RelativeAnim* CalcRelativeFromMaps(qvl_CUtilMsgHandler* handler, qvl_CUtilMemPool* pool, const BoneAnimJob* job,
-                                   const LoadedAnim& ref, const LoadedAnim& anim, const qvl_CUtilStr& animPath,
-                                   const qvl_CUtilStr& refPath) {
+RelativeAnim* CalcRelativeFromMaps(qvl_CUtilMsgHandler* handler, qvl_CUtilMemPool* pool,
+                                   const BoneAnimJob* job, const LoadedAnim& ref, const LoadedAnim& anim,
+                                   const qvl_CUtilStr& animPath, const qvl_CUtilStr& refPath) {
   const qvl_CUtilStr info(job->info);
   // The kept bones by name; emptied after the scratch arrays are released.
   ScopedMap keptMap;
@@ -256,8 +264,9 @@ RelativeAnim* CalcRelativeFromMaps(qvl_CUtilMsgHandler* handler, qvl_CUtilMemPoo
       refPose.transl = SampleAt(found->path->translTrack, -FLT_MAX);
       refPose.quat = SampleAt(found->path->quatTrack, -FLT_MAX);
     } else {
-      qvl_CUtilMsg msg = MakeMsg("ref_not_defined",
-                                 "Animation \"[1]\" uses bone \"[3]\" which is not defined in reference \"[2]\". ");
+      qvl_CUtilMsg msg =
+          MakeMsg("ref_not_defined",
+                  "Animation \"[1]\" uses bone \"[3]\" which is not defined in reference \"[2]\". ");
       msg.AddInfo(info);
       msg.AddInfo(animPath);
       msg.AddInfo(refPath);
@@ -273,7 +282,8 @@ RelativeAnim* CalcRelativeFromMaps(qvl_CUtilMsgHandler* handler, qvl_CUtilMemPoo
   qvl_CUtilArray<AnimPath*> kept;
   kept.SetCount(keptMap.map.GetCount());
   int b = 0;
-  for (const PathNode* node = keptMap.map.GetFirstNode(); node; node = node->GetNext()) kept.SetAt(b++, node->path);
+  for (const PathNode* node = keptMap.map.GetFirstNode(); node; node = node->GetNext())
+    kept.SetAt(b++, node->path);
 
   // 7. The record.
   RelativeAnim* result = static_cast<RelativeAnim*>(pool->Alloc(sizeof(RelativeAnim), alignof(RelativeAnim)));
@@ -284,8 +294,8 @@ RelativeAnim* CalcRelativeFromMaps(qvl_CUtilMsgHandler* handler, qvl_CUtilMemPoo
   return result;
 }
 
-RelativeAnim* CalcRelativeAnim(qvl_CUtilMsgHandler* handler, qvl_CUtilMemPool* pool, const qvl_CUtilStr& refdir,
-                               const BoneAnimJob* job) {
+RelativeAnim* CalcRelativeAnim(qvl_CUtilMsgHandler* handler, qvl_CUtilMemPool* pool,
+                               const qvl_CUtilStr& refdir, const BoneAnimJob* job) {
   // 1. Paths resolved against the reference directory.
   const qvl_CUtilStr refPath = qvl_CUtilFilesystem::GetAlignedPath(refdir, qvl_CUtilStr(job->ref_path));
   const qvl_CUtilStr animPath = qvl_CUtilFilesystem::GetAlignedPath(refdir, qvl_CUtilStr(job->anim_path));

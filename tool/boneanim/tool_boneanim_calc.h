@@ -35,16 +35,16 @@ struct RelativeAnim {
 // at level 2, and the calculation goes on. With a null handler progress is
 // skipped and the first error is thrown. Scratch memory, the maps and the
 // streams are released on every way out, exceptions included.
-RelativeAnim* CalcRelativeAnim(qvl_CUtilMsgHandler* handler, qvl_CUtilMemPool* pool, const qvl_CUtilStr& refdir,
-                               const BoneAnimJob* job);
+RelativeAnim* CalcRelativeAnim(qvl_CUtilMsgHandler* handler, qvl_CUtilMemPool* pool,
+                               const qvl_CUtilStr& refdir, const BoneAnimJob* job);
 
 // Steps after loading, on the two loaded maps: relative paths, identity
 // filter, then the record (as CalcRelativeAnim, which calls it). animPath and
 // refPath are the resolved paths the messages name. Separate so that the
 // calculation can be measured without the file reading.
-RelativeAnim* CalcRelativeFromMaps(qvl_CUtilMsgHandler* handler, qvl_CUtilMemPool* pool, const BoneAnimJob* job,
-                                   const LoadedAnim& ref, const LoadedAnim& anim, const qvl_CUtilStr& animPath,
-                                   const qvl_CUtilStr& refPath);
+RelativeAnim* CalcRelativeFromMaps(qvl_CUtilMsgHandler* handler, qvl_CUtilMemPool* pool,
+                                   const BoneAnimJob* job, const LoadedAnim& ref, const LoadedAnim& anim,
+                                   const qvl_CUtilStr& animPath, const qvl_CUtilStr& refPath);
 
 // path expressed relative to refPose: a new pool path (sharing path's name
 // pointer) with one translation and one rotation key at every distinct key

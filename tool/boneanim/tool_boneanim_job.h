@@ -19,12 +19,12 @@ struct MaskEntry {
 // in the run's pool, like every string and the mask storage it points to;
 // nothing refers to the data tree after reading.
 struct BoneAnimJob {
-  char* info;       // context text of the configuration's root chunk, for the calculation's errors
-  char* ref_path;   // reference (rest pose) file, as written; resolved by the calculation
-  char* anim_path;  // animation file, as written
-  bool do_transl;   // output carries translations; otherwise translated bones are errors
-  bool do_quat;     // output carries rotations; otherwise rotated bones are errors
-  bool compress;    // keys are written quantised
+  char* info;                 // context text of the configuration's root chunk, for the calculation's errors
+  char* ref_path;             // reference (rest pose) file, as written; resolved by the calculation
+  char* anim_path;            // animation file, as written
+  bool do_transl;             // output carries translations; otherwise translated bones are errors
+  bool do_quat;               // output carries rotations; otherwise rotated bones are errors
+  bool compress;              // keys are written quantised
   float identity_eps_transl;  // distance to (0, 0, 0) under which a translation counts as none
   float identity_eps_quat;    // 4-D distance to (0, 0, 0, 1) under which a rotation counts as none
   qvl_CUtilMemPoolArray<MaskEntry*> masks;  // in the order of "mask_array"

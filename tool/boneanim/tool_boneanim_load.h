@@ -29,7 +29,7 @@ struct PathNode {
 // two equal keys. Nodes, paths and names live in the run's pool; the owner
 // empties the map with ExtractAll when done.
 class LoadedAnim : public qvl_CUtilTreeBase {
-public:
+ public:
   PathNode* GetFirstNode() const { return PathNode::FromLinks(GetFirst()); }
   PathNode* GetRootNode() const { return PathNode::FromLinks(GetRoot()); }
 };

@@ -6,7 +6,7 @@
 #include "util/msg/util_msg_handler.h"
 
 class qvl_CUtilWildcard {
-public:
+ public:
   // True when name matches pattern: '*' stands for any run of bytes (also
   // none), '?' for exactly one byte, every other byte for itself, compared
   // case-sensitively. A null pattern or name counts as "". handler and info

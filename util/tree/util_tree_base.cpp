@@ -3,7 +3,9 @@
 
 namespace {
 
-int HeightOf(const qvl_CUtilTreeBaseNode* n) { return n ? n->height : 0; }
+int HeightOf(const qvl_CUtilTreeBaseNode* n) {
+  return n ? n->height : 0;
+}
 
 void UpdateHeight(qvl_CUtilTreeBaseNode* n) {
   int l = HeightOf(n->left);

@@ -18,7 +18,7 @@ struct qvl_CUtilTreeBaseNode {
 // descending from GetRoot() with its own comparison and links the node with
 // InsertBefore. Insert is O(log n) (AVL rebalancing), so a descent is too.
 class qvl_CUtilTreeBase {
-public:
+ public:
   qvl_CUtilTreeBase() = default;
   qvl_CUtilTreeBase(const qvl_CUtilTreeBase&) = delete;
   qvl_CUtilTreeBase& operator=(const qvl_CUtilTreeBase&) = delete;
@@ -40,7 +40,7 @@ public:
   // owner, usually a pool), so this is O(1).
   void ExtractAll();
 
-private:
+ private:
   void RotateLeft(qvl_CUtilTreeBaseNode* x);
   void RotateRight(qvl_CUtilTreeBaseNode* x);
   qvl_CUtilTreeBaseNode* Rebalance(qvl_CUtilTreeBaseNode* n);

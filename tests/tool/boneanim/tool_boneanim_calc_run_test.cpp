@@ -87,15 +87,15 @@ TEST(BoneAnimCalcProgram, ProgressSummaryAndErrorsWithTheirContexts) {
   const std::string anim = dir / "rig/walk.kvt";
   const Outcome r = RunTool(dir.Path(), {"job.kvt", "out.kvt", "-refdir", "rig"});
   EXPECT_EQ(r.exitCode, 1);
-  EXPECT_EQ(r.out, "Loading reference file \"" + ref + "\"...\n" +
-                       "Loading animation file \"" + anim + "\"...\n" +
-                       "Processed animation \"" + anim + "\" relative to \"" + ref +
+  EXPECT_EQ(r.out, "Loading reference file \"" + ref + "\"...\n" + "Loading animation file \"" + anim +
+                       "\"...\n" + "Processed animation \"" + anim + "\" relative to \"" + ref +
                        "\" using 2 mask bones, 2 animation bones, and 2 keyframes.\n"
                        "Errors: 3\nDone.\n");
   const std::string job = dir / "job.kvt";
   EXPECT_EQ(r.err, job + ":4:1: error: Unknown key 'do_trnsl'. [util/kvt/util_kvt_extract.unknown]\n" + job +
-                       ":1:1: error: Animation \"" + anim + "\" uses bone \"Tail\" which is not defined in reference \"" +
-                       ref + "\".  [tool/boneanim/tool_boneanim_calc.ref_not_defined]\n" + job +
+                       ":1:1: error: Animation \"" + anim +
+                       "\" uses bone \"Tail\" which is not defined in reference \"" + ref +
+                       "\".  [tool/boneanim/tool_boneanim_calc.ref_not_defined]\n" + job +
                        ":1:1: error: Bone \"Tail\" of animation \"" + anim +
                        "\" has bones which are rotated relative to the reference \"" + ref +
                        "\" by 0.39018065  [tool/boneanim/tool_boneanim_calc.has_quat]\n");
@@ -126,11 +126,12 @@ TEST(BoneAnimCalcProgram, AnimationOfAnotherFormatIsNamedWithItsPlace) {
   qvl_TestDir::WriteFile(dir / "job.kvt", "ref_path \"ref.kvt\" anim_path \"anim.kvt\"\n");
   const Outcome r = RunTool(dir.Path(), {"job.kvt", "out.kvt", "-quiet", "1"});
   EXPECT_EQ(r.exitCode, 1);
-  EXPECT_EQ(r.err, (dir / "anim.kvt") +
-                       ":2:1: error: Found format \"quorvel_boneanim_runtime_164x12\" instead of 'quorvel_path_5'. "
-                       "[tool/pvsgen/pvsgen_load.format]\n" +
-                       (dir / "job.kvt") + ":1:1: error: Animation \"" + (dir / "anim.kvt") + "\" relative to \"" +
-                       (dir / "ref.kvt") + "\" uses no bones.  [tool/boneanim/tool_boneanim_calc.no_bones]\n");
+  EXPECT_EQ(r.err,
+            (dir / "anim.kvt") +
+                ":2:1: error: Found format \"quorvel_boneanim_runtime_164x12\" instead of 'quorvel_path_5'. "
+                "[tool/pvsgen/pvsgen_load.format]\n" +
+                (dir / "job.kvt") + ":1:1: error: Animation \"" + (dir / "anim.kvt") + "\" relative to \"" +
+                (dir / "ref.kvt") + "\" uses no bones.  [tool/boneanim/tool_boneanim_calc.no_bones]\n");
   EXPECT_EQ(r.out, "Errors: 2\nDone.\n");
 }
 

@@ -35,7 +35,9 @@ struct Frame {
   Quat q;
 };
 
-Frame F(float t, Vector3 tr, Quat q = Quat{0.0f, 0.0f, 0.0f, 1.0f}) { return Frame{t, tr, q}; }
+Frame F(float t, Vector3 tr, Quat q = Quat{0.0f, 0.0f, 0.0f, 1.0f}) {
+  return Frame{t, tr, q};
+}
 
 struct Bone {
   std::string name;
@@ -50,8 +52,8 @@ std::string PathFile(const std::vector<Bone>& bones) {
     s += " {\n    name \"" + b.name + "\"\n    range " + Num(b.rangeStart) + " " + Num(b.rangeEnd) + "\n";
     if (!b.frames.empty()) s += "    frame_array";
     for (const Frame& f : b.frames) {
-      s += " { key " + Num(f.t) + " transl " + Num(f.tr.x) + " " + Num(f.tr.y) + " " + Num(f.tr.z) + " quat " +
-           Num(f.q.x) + " " + Num(f.q.y) + " " + Num(f.q.z) + " " + Num(f.q.w) + " }";
+      s += " { key " + Num(f.t) + " transl " + Num(f.tr.x) + " " + Num(f.tr.y) + " " + Num(f.tr.z) +
+           " quat " + Num(f.q.x) + " " + Num(f.q.y) + " " + Num(f.q.z) + " " + Num(f.q.w) + " }";
     }
     s += "\n  }";
   }
@@ -133,9 +135,9 @@ TEST(CalcRelativeAnim, MessagesInOrderWithTheirInfos) {
       {"C", {F(0, {0, 2, 0}, kRotZ90)}},
   };
   const std::vector<Bone> anim = {
-      {"D", {F(0, {0, 0, 0})}},                        // not in the reference, identity: dropped
+      {"D", {F(0, {0, 0, 0})}},                                     // not in the reference, identity: dropped
       {"C", {F(0, {0, 2, 0}, kRotZ90), F(2, {0, 2, 0}, kRotZ90)}},  // equals the reference: dropped
-      {"B", {F(0.5f, {0, 0, 0}, Quat{0, 0, 1, 0})}},    // not in the reference, rotated by 180 degrees
+      {"B", {F(0.5f, {0, 0, 0}, Quat{0, 0, 1, 0})}},  // not in the reference, rotated by 180 degrees
       {"A", {F(0, {1, 0, 0}), F(1, {4, 4, 0})}},      // moved by (3, 4, 0)
   };
   JobSpec spec;
@@ -157,12 +159,14 @@ TEST(CalcRelativeAnim, MessagesInOrderWithTheirInfos) {
                              }));
   const auto& e = run.env.collector.GetEntries();
   EXPECT_EQ(e[0].msg.GetFilledText(), "Loading reference file \"" + run.refPath + "\"...");
-  EXPECT_EQ(e[2].msg.GetFilledText(), "Animation \"" + run.animPath + "\" uses bone \"B\" which is not defined in reference \"" +
+  EXPECT_EQ(e[2].msg.GetFilledText(), "Animation \"" + run.animPath +
+                                          "\" uses bone \"B\" which is not defined in reference \"" +
                                           run.refPath + "\". ");
   EXPECT_EQ(e[4].msg.GetFilledText(), "Bone \"A\" of animation \"" + run.animPath +
                                           "\" has bones which are translated relative to the reference \"" +
                                           run.refPath + "\" by 5 ");
-  EXPECT_EQ(e[6].msg.GetFilledText(), "Processed animation \"" + run.animPath + "\" relative to \"" + run.refPath +
+  EXPECT_EQ(e[6].msg.GetFilledText(), "Processed animation \"" + run.animPath + "\" relative to \"" +
+                                          run.refPath +
                                           "\" using 0 mask bones, 2 animation bones, and 3 keyframes.");
 
   // Key matrix, key-major: A's translation interpolated at 0.5, B held at 0.
@@ -196,16 +200,19 @@ TEST(CalcRelativeAnim, ZeroReferenceRotationDropsTheBoneSilently) {
   // relative value is non-finite, the relative path stays empty (identity).
   TempDir dir;
   Env env;
-  dir.Write("ref.kvt", "format \"quorvel_path_5\" data { path_array { name \"A\" frame_array { key 0.0 } } }");
+  dir.Write("ref.kvt",
+            "format \"quorvel_path_5\" data { path_array { name \"A\" frame_array { key 0.0 } } }");
   dir.Write("anim.kvt", PathFile({{"A", {F(0, {1, 2, 3}, kRotZ90)}}}));
   JobSpec spec;
   spec.doTransl = false;
   spec.doQuat = false;
   spec.masks = {{"A", 1.0f}};
-  RelativeAnim* r = CalcRelativeAnim(env.handler.Get(), env.pool.Get(), dir.Path().c_str(), MakeJob(env, spec));
+  RelativeAnim* r =
+      CalcRelativeAnim(env.handler.Get(), env.pool.Get(), dir.Path().c_str(), MakeJob(env, spec));
   EXPECT_EQ(env.Ids(), (std::vector<std::string>{"1 load_ref", "1 load_anim", "1 result", "2 no_bones"}));
   EXPECT_EQ(r->boneNames.count, 0);
-  EXPECT_EQ(CalcRun::Strings(r->maskNames), (std::vector<std::string>{"A"}));  // dropped bones still get masks
+  EXPECT_EQ(CalcRun::Strings(r->maskNames),
+            (std::vector<std::string>{"A"}));  // dropped bones still get masks
 }
 
 TEST(CalcRelativeAnim, HemisphereRules) {
@@ -267,7 +274,8 @@ TEST(CalcRelativeAnim, DeviationReportsTakeTheLargestValueAfterSnapping) {
 }
 
 TEST(CalcRelativeAnim, MasksTakeTheLargestMatchingWeight) {
-  const std::vector<Bone> ref = {{"Arm", {F(0, {0, 0, 0})}}, {"Head", {F(0, {0, 0, 0})}}, {"Leg", {F(0, {0, 0, 0})}}};
+  const std::vector<Bone> ref = {
+      {"Arm", {F(0, {0, 0, 0})}}, {"Head", {F(0, {0, 0, 0})}}, {"Leg", {F(0, {0, 0, 0})}}};
   const std::vector<Bone> anim = {
       {"Arm", {F(0, {1, 0, 0})}},
       {"Head", {F(0, {0, 0, 0})}},  // identity: dropped, still masked
@@ -281,7 +289,13 @@ TEST(CalcRelativeAnim, MasksTakeTheLargestMatchingWeight) {
   };
   const Case cases[] = {
       {{}, {}, {}},
-      {{{"*", 0.3f}, {"A*", 0.7f}, {"Leg", 0.0f}, {"H??d", 0.2f}, {"Tail", -1.0f}, {"Ta*", 0.4f}, {"A*", 0.5f}},
+      {{{"*", 0.3f},
+        {"A*", 0.7f},
+        {"Leg", 0.0f},
+        {"H??d", 0.2f},
+        {"Tail", -1.0f},
+        {"Ta*", 0.4f},
+        {"A*", 0.5f}},
        {"Arm", "Head", "Leg", "Tail"},
        {0.7f, 0.3f, 0.3f, 0.4f}},
       {{{"A*", 0.7f}, {"*", 0.3f}}, {"Arm", "Head", "Leg", "Tail"}, {0.7f, 0.3f, 0.3f, 0.3f}},
@@ -340,7 +354,8 @@ TEST(CalcRelativeAnim, EmptyReferencePathComputesAgainstTheIdentity) {
   dir.Write("anim.kvt", PathFile({{"A", {F(0, {1, 2, 3})}}, {"B", {F(0, {0, 0, 0})}}}));
   JobSpec spec;
   spec.ref = nullptr;  // a null path counts as ""
-  RelativeAnim* r = CalcRelativeAnim(env.handler.Get(), env.pool.Get(), dir.Path().c_str(), MakeJob(env, spec));
+  RelativeAnim* r =
+      CalcRelativeAnim(env.handler.Get(), env.pool.Get(), dir.Path().c_str(), MakeJob(env, spec));
   EXPECT_EQ(env.Ids(), (std::vector<std::string>{"1 load_ref", "1 load_anim", "2 ref_not_defined",
                                                  "2 ref_not_defined", "1 result"}));
   EXPECT_STREQ(env.collector.GetEntries()[0].msg.GetInfo(1).GetChars(), "");
@@ -354,7 +369,8 @@ TEST(CalcRelativeAnim, MissingReferenceFileIsReportedAndTheRunGoesOn) {
   dir.Write("anim.kvt", PathFile({{"A", {F(0, {1, 2, 3})}}}));
   JobSpec spec;
   spec.ref = "missing.kvt";
-  RelativeAnim* r = CalcRelativeAnim(env.handler.Get(), env.pool.Get(), dir.Path().c_str(), MakeJob(env, spec));
+  RelativeAnim* r =
+      CalcRelativeAnim(env.handler.Get(), env.pool.Get(), dir.Path().c_str(), MakeJob(env, spec));
   const auto ids = env.Ids();
   ASSERT_GE(ids.size(), 4u);
   EXPECT_EQ(ids.front(), "1 load_ref");

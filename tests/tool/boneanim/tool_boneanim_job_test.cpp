@@ -121,7 +121,8 @@ TEST(ReadJob, UnknownRootKeysComeBeforeThoseOfMaskChunks) {
 
 TEST(ReadJob, WrongTypeIsReportedAndTheDefaultKept) {
   Env env;
-  BoneAnimJob* job = ReadJobText(env, "do_quat \"yes\"\nmask_array { bone_pat \"A\" wgh \"heavy\" }\nref_path 3\n");
+  BoneAnimJob* job =
+      ReadJobText(env, "do_quat \"yes\"\nmask_array { bone_pat \"A\" wgh \"heavy\" }\nref_path 3\n");
   const auto ids = env.Ids();
   ASSERT_EQ(ids.size(), 3u);
   for (const std::string& id : ids) EXPECT_EQ(id.rfind("2 util/kvt/util_kvt_extract.", 0), 0u) << id;

@@ -25,7 +25,9 @@ void Load(Env& env, const std::string& text, LoadedAnim* map, qvl_CUtilMsgHandle
   qvl_CUtilPtr<qvl_CUtilStream> s(new qvl_CUtilMemStream(text, "anim.kvt"));
   LoadPathAnim(handler, "anim.kvt", env.pool.Get(), s.Get(), map);
 }
-void Load(Env& env, const std::string& text, LoadedAnim* map) { Load(env, text, map, env.handler.Get()); }
+void Load(Env& env, const std::string& text, LoadedAnim* map) {
+  Load(env, text, map, env.handler.Get());
+}
 
 std::vector<std::string> Names(const LoadedAnim& map) {
   std::vector<std::string> out;
@@ -62,7 +64,8 @@ TEST(LoadPathAnim, FormatMessagesAndTheirOrder) {
       // format after data: only the wrong-format message, with no format read yet.
       {std::string("data { ") + kOnePath + " } format \"quorvel_path_5\"", {fmt}, 0},
       {std::string("format \"quorvel_boneanim_runtime_164x12\" data { ") + kOnePath + " }",
-       {fmt + "quorvel_boneanim_runtime_164x12"}, 0},
+       {fmt + "quorvel_boneanim_runtime_164x12"},
+       0},
       {std::string("format \"quorvel_path_5 \" data { ") + kOnePath + " }", {fmt + "quorvel_path_5 "}, 0},
       {"", {noFmt}, 0},
       {"other 1 2 3", {noFmt}, 0},
@@ -70,9 +73,11 @@ TEST(LoadPathAnim, FormatMessagesAndTheirOrder) {
       {"format \"quorvel_path_5\"", {}, 0},
       // A second data chunk adds to the same map; a later format governs later data.
       {std::string("format \"quorvel_path_5\" data { ") + kOnePath +
-           " } format \"x\" data { path_array { name \"Spine\" } } format \"quorvel_path_5\" data { path_array { "
+           " } format \"x\" data { path_array { name \"Spine\" } } format \"quorvel_path_5\" data { "
+           "path_array { "
            "name \"Neck\" } }",
-       {fmt + "x"}, 2},
+       {fmt + "x"},
+       2},
   };
   for (const Case& c : cases) {
     Env env;
@@ -90,7 +95,8 @@ TEST(LoadPathAnim, FormatTextsAreFilledAsGiven) {
   LoadedAnim map;
   Load(env, "format \"abc\" data { }", &map);
   ASSERT_EQ(env.collector.GetEntries().size(), 1u);
-  EXPECT_EQ(env.collector.GetEntries()[0].msg.GetFilledText(), "Found format \"abc\" instead of 'quorvel_path_5'.");
+  EXPECT_EQ(env.collector.GetEntries()[0].msg.GetFilledText(),
+            "Found format \"abc\" instead of 'quorvel_path_5'.");
   env.collector.Clear();
   Load(env, "", &map);
   ASSERT_EQ(env.collector.GetEntries().size(), 1u);
@@ -132,10 +138,10 @@ TEST(LoadPathAnim, DuplicateAndNamelessPathsAndByteOrder) {
        " { name \"a\" range 1.0 2.0 }"
        " { name \"\\xC4x\" }"
        " { name \"ab\" }"
-       " { range 5.0 6.0 }"            // nameless
+       " { range 5.0 6.0 }"  // nameless
        " { name \"B\" }"
        " { name \"a\" range 3.0 4.0 }"  // replaces the first "a"
-       " { range 7.0 8.0 }"            // replaces the first nameless path
+       " { range 7.0 8.0 }"             // replaces the first nameless path
        " { name \"Z\" name \"Y\" }"     // the later name counts
        " }",
        &map);
@@ -159,7 +165,7 @@ TEST(LoadPathAnim, LenientFrames) {
   Load(env,
        "format \"quorvel_path_5\" unknown { deep { x 1 } } data { other 1 2 path_array {"
        "  name \"P\" colour \"red\" frame_array"
-       "   { key 1.0 }"                                          // only a time
+       "   { key 1.0 }"  // only a time
        "   { key 2.0 transl 1.0 2.0 3.0 4.0 quat 0.0 0.0 0.0 1.0 9.0 extra { key 99.0 } }"
        "   { transl 5.0 5.0 5.0 quat 0.0 0.0 0.0 1.0 }"          // no time: 0, raised to 2
        "   { key 3.0 transl nan 0.0 0.0 quat 0.0 0.0 0.0 1.0 }"  // translation dropped, rotation kept
@@ -213,13 +219,12 @@ TEST(NameMap, CompareNamesTable) {
     int result;
   };
   const Case cases[] = {
-      {nullptr, nullptr, 0}, {nullptr, "", 0},  {"", nullptr, 0},  {nullptr, "a", -1}, {"a", nullptr, 1},
-      {"B", "a", -1},        {"a", "B", 1},     {"a", "ab", -1},   {"ab", "a", 1},     {"abc", "abc", 0},
-      {"z", "\xC4", -1},     {"\xC4", "z", 1},  {"\x7F", "\x80", -1}, {"a\xFF", "a\x01", 1},
+      {nullptr, nullptr, 0}, {nullptr, "", 0}, {"", nullptr, 0},     {nullptr, "a", -1},    {"a", nullptr, 1},
+      {"B", "a", -1},        {"a", "B", 1},    {"a", "ab", -1},      {"ab", "a", 1},        {"abc", "abc", 0},
+      {"z", "\xC4", -1},     {"\xC4", "z", 1}, {"\x7F", "\x80", -1}, {"a\xFF", "a\x01", 1},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(CompareNames(c.a, c.b), c.result)
-        << (c.a ? c.a : "<null>") << " vs " << (c.b ? c.b : "<null>");
+    EXPECT_EQ(CompareNames(c.a, c.b), c.result) << (c.a ? c.a : "<null>") << " vs " << (c.b ? c.b : "<null>");
   }
 }
 
@@ -252,7 +257,8 @@ TEST(NameMap, ManyNamesInAnyOrderIterateAscending) {
   std::vector<std::string> names;
   for (int i = 0; i < 500; ++i) names.push_back("bone" + std::to_string((i * 7919) % 500));
   std::vector<AnimPath> paths(names.size());
-  for (std::size_t i = 0; i < names.size(); ++i) InsertPath(&map, env.pool.Get(), names[i].c_str(), &paths[i]);
+  for (std::size_t i = 0; i < names.size(); ++i)
+    InsertPath(&map, env.pool.Get(), names[i].c_str(), &paths[i]);
   std::vector<std::string> got = Names(map);
   std::vector<std::string> want = names;
   std::sort(want.begin(), want.end());

@@ -4,14 +4,13 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 #include "util/mempool/util_mempool_pool.h"
 #include "util/msg/util_msg_handler.h"
@@ -55,7 +54,7 @@ struct Env {
 // A fresh directory under the system's temporary directory, removed again
 // when the holder goes.
 class TempDir {
-public:
+ public:
   TempDir() {
     static std::atomic<int> counter{0};
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -80,7 +79,7 @@ public:
     return p.string();
   }
 
-private:
+ private:
   std::filesystem::path m_path;
 };
 

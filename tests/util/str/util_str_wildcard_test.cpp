@@ -1,12 +1,12 @@
 // Tests of the wildcard matcher: a table of cases, a comparison with a plain
 // dynamic-programming matcher on random inputs, and a pathological pattern.
+#include "util/str/util_str_wildcard.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
 #include <string>
 #include <vector>
-
-#include "util/str/util_str_wildcard.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
 // Tests of the ordered tree: structure invariants after many inserts at
 // random places, the in-order links, and emptying.
+#include "util/tree/util_tree_base.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <random>
 #include <vector>
-
-#include "util/tree/util_tree_base.h"
 
 namespace {
 
@@ -15,7 +15,9 @@ struct IntNode {
   int key;
 };
 
-IntNode* AsInt(qvl_CUtilTreeBaseNode* n) { return reinterpret_cast<IntNode*>(n); }
+IntNode* AsInt(qvl_CUtilTreeBaseNode* n) {
+  return reinterpret_cast<IntNode*>(n);
+}
 
 // Lower bound by descent, as the users of the tree search it.
 qvl_CUtilTreeBaseNode* LowerBound(const qvl_CUtilTreeBase& tree, int key) {
