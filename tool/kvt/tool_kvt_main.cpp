@@ -6,7 +6,7 @@
 
 #include "util/file/util_file_cachedfile.h"
 #include "util/file/util_file_destfile.h"
-#include "util/kvt/util_kvt_chunk.h"
+#include "util/kvt/util_kvt_reader.h"
 #include "util/kvt/util_kvt_seqwrite.h"
 #include "util/kvt/util_kvt_work.h"
 #include "util/msg/util_msg_handler.h"
@@ -27,7 +27,7 @@ const char kUsage[] =
 
 // Standard output as a stream for the writer; it hands over big pieces.
 class StdOutStream : public qvl_CUtilStream {
-public:
+ public:
   qvl_CUtilStr GetPath() const override { return "<stdout>"; }
   bool Write(const void* data, std::size_t size) override {
     return std::fwrite(data, 1, size, stdout) == size;
@@ -52,47 +52,70 @@ int BadCommandLine(const char* text, const std::string& arg) {
   return kExitUsage;
 }
 
-// Reads the whole tree of path; problems go to the console.
-qvl_CUtilPtr<qvl_CUtilKvtChunk> ReadTree(Console& con, const char* path) {
-  qvl_CUtilPtr<qvl_CUtilCachedFile> file(new qvl_CUtilCachedFile(con.handler.Get(), "", "", path, 10, -1));
-  qvl_CUtilPtr<qvl_CUtilKvtChunk> root;
-  qvl_CUtilKvtChunk* p = qvl_CUtilKvtWork::ReadStreamSimple(con.handler.Get(), "", file.Get(), false);
-  root.Set(p);
-  qvl_CUtilPtrBase::RefReleaseOf(p);
-  return root;
+// An input file with a reader on it; problems go to the console.
+struct Input {
+  qvl_CUtilPtr<qvl_CUtilCachedFile> file;
+  qvl_CUtilPtr<qvl_CUtilKvtReader> reader;
+  Input(Console& con, const char* path)
+      : file(new qvl_CUtilCachedFile(con.handler.Get(), "", "", path, 10, -1)) {
+    Rewind(con);
+  }
+  // A new reader at the start of the file.
+  void Rewind(Console& con) {
+    qvl_CUtilKvtReader* r = qvl_CUtilKvtWork::CreateReader(con.handler.Get(), "", file.Get());
+    reader.Set(r);
+    qvl_CUtilPtrBase::RefReleaseOf(r);
+  }
+};
+
+// Reads the whole file, writing each key to writer as it comes (writer may
+// be null: the file is only checked). The file is never held as a tree, so
+// memory stays small for large files.
+void Copy(Input& in, qvl_CUtilKvtSeqWrite* writer) {
+  qvl_CUtilKvtWork::CopyChunkKeys(in.reader.Get(), writer);
+  in.reader->Finish();
+  if (writer) writer->Finish();
 }
 
-void WriteTree(qvl_CUtilStream* stream, const qvl_CUtilKvtChunk* root, int flags) {
-  qvl_CUtilKvtSeqWrite* writer = qvl_CUtilKvtWork::CreateSeqWriteStream(nullptr, "", stream, flags);
-  qvl_CUtilKvtWork::WriteChunkKeys(writer, root);
-  writer->Finish();
-  qvl_CUtilPtrBase::RefReleaseOf(writer);
+// A writer on stream with one reference held.
+qvl_CUtilPtr<qvl_CUtilKvtSeqWrite> MakeWriter(qvl_CUtilStream* stream, int flags) {
+  qvl_CUtilKvtSeqWrite* w = qvl_CUtilKvtWork::CreateSeqWriteStream(nullptr, "", stream, flags);
+  qvl_CUtilPtr<qvl_CUtilKvtSeqWrite> writer(w);
+  qvl_CUtilPtrBase::RefReleaseOf(w);
+  return writer;
 }
 
 int Cat(const char* path) {
   Console con;
-  qvl_CUtilPtr<qvl_CUtilKvtChunk> root = ReadTree(con, path);
+  Input in(con, path);
+  // Checked whole first, so that a bad file prints nothing.
+  Copy(in, nullptr);
   if (con.Errors() > 0) return kExitErrors;
+  in.Rewind(con);
   qvl_CUtilPtr<StdOutStream> out(new StdOutStream());
-  WriteTree(out.Get(), root.Get(), 0);
-  return out->Close() ? kExitOk : kExitErrors;
+  Copy(in, MakeWriter(out.Get(), 0).Get());
+  return out->Close() && con.Errors() == 0 ? kExitOk : kExitErrors;
 }
 
-int Convert(const char* in, const char* outPath, bool binary) {
+int Convert(const char* inPath, const char* outPath, bool binary) {
   Console con;
-  qvl_CUtilPtr<qvl_CUtilKvtChunk> root = ReadTree(con, in);
-  // A destination is written only from a tree that was read without error.
+  Input in(con, inPath);
   if (con.Errors() > 0) return kExitErrors;
   qvl_CUtilPtr<qvl_CUtilDestFile> out(new qvl_CUtilDestFile(con.handler.Get(), "", "", outPath, true, -1));
-  WriteTree(out.Get(), root.Get(), binary ? qvl_KvtFlagBinary : 0);
-  if (con.Errors() > 0) return kExitErrors;  // released without Close: nothing is left
+  Copy(in, MakeWriter(out.Get(), binary ? qvl_KvtFlagBinary : 0).Get());
+  // The destination becomes final only when the input was read without error;
+  // released without Close it leaves nothing behind.
+  if (con.Errors() > 0) return kExitErrors;
   out->Close();
   return con.Errors() > 0 ? kExitErrors : kExitOk;
 }
 
 int Check(const std::vector<const char*>& paths) {
   Console con;
-  for (const char* path : paths) ReadTree(con, path);
+  for (const char* path : paths) {
+    Input in(con, path);
+    Copy(in, nullptr);
+  }
   return con.Errors() > 0 ? kExitErrors : kExitOk;
 }
 

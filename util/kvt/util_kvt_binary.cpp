@@ -88,15 +88,31 @@ void qvl_CUtilKvtBinaryReader::FailTag(const char* p) {
   Fail(qvl_KvtErrBinTag, p, TagText(static_cast<unsigned char>(*p)));
 }
 
+qvl_CUtilStr qvl_CUtilKvtBinaryReader::NameAt(const char* p) {
+  // Only called for a name the look-ahead has checked.
+  if (static_cast<unsigned char>(*p) == qvl_KvtBinTagNameRef) {
+    std::uint32_t index = LoadLe32(p + 1);
+    return index < m_nameTable.size() ? m_nameTable[index] : qvl_CUtilStr();
+  }
+  return qvl_CUtilStr(p + 5, LoadLe32(p + 1));
+}
+
 std::string qvl_CUtilKvtBinaryReader::PeekText() {
   switch (m_item) {
-    case qvl_KvtItemName: return "a key name";
-    case qvl_KvtItemInt: return "an int";
-    case qvl_KvtItemFloat: return "a float";
-    case qvl_KvtItemStr: return "a string";
-    case qvl_KvtItemOpen: return "a chunk";
-    case qvl_KvtItemClose: return "the end of a chunk";
-    default: return "the end mark";
+    case qvl_KvtItemName:
+      return "a key name";
+    case qvl_KvtItemInt:
+      return "an int";
+    case qvl_KvtItemFloat:
+      return "a float";
+    case qvl_KvtItemStr:
+      return "a string";
+    case qvl_KvtItemOpen:
+      return "a chunk";
+    case qvl_KvtItemClose:
+      return "the end of a chunk";
+    default:
+      return "the end mark";
   }
 }
 
@@ -215,13 +231,28 @@ qvl_CUtilStr qvl_CUtilKvtBinaryReader::TakeName() {
   return name;
 }
 
+int qvl_CUtilKvtBinaryReader::IsValue() {
+  if (!m_peeked && m_runLeft > 0 && m_keyOpen && m_emptyDepth == 0 && !m_failed) return 1;
+  return qvl_CUtilKvtReaderOf::IsValue();
+}
+
 float qvl_CUtilKvtBinaryReader::ReadFloat() {
-  if (!m_peeked && m_runLeft > 0 && m_runItem == qvl_KvtItemFloat && m_keyOpen && m_emptyDepth == 0 &&
-      !m_failed) {
-    float f = std::bit_cast<float>(LoadLe32(m_p));
-    m_p += 4;
-    --m_runLeft;
-    return f;
+  if (!m_peeked && m_keyOpen && m_emptyDepth == 0 && !m_failed) {
+    // A float run that starts here is entered directly (count checked as in Peek).
+    if (m_runLeft == 0 && Left(m_p) >= 9 && static_cast<unsigned char>(*m_p) == qvl_KvtBinTagRunFloat) {
+      std::uint32_t count = LoadLe32(m_p + 1);
+      if (count > 0 && std::uint64_t{count} * 4 <= Left(m_p + 5)) {
+        m_runItem = qvl_KvtItemFloat;
+        m_runLeft = count;
+        m_p += 5;
+      }
+    }
+    if (m_runLeft > 0 && m_runItem == qvl_KvtItemFloat) {
+      float f = std::bit_cast<float>(LoadLe32(m_p));
+      m_p += 4;
+      --m_runLeft;
+      return f;
+    }
   }
   return qvl_CUtilKvtReaderOf::ReadFloat();
 }
@@ -376,6 +407,8 @@ void qvl_CUtilKvtBinaryWriter::WriteKeyStr(const qvl_CUtilStr& name, const qvl_C
 }
 
 void qvl_CUtilKvtBinaryWriter::Finish() {
+  if (m_finished) return;
+  m_finished = true;
   while (m_level > 0) EndChunk();
   EndKey();
   PutByte(qvl_KvtBinTagFileEnd);

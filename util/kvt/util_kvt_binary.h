@@ -31,10 +31,13 @@ enum qvl_KvtBinTag : unsigned char {
 bool qvl_KvtBinaryHasMagic(std::string_view data);
 
 class qvl_CUtilKvtBinaryReader final : public qvl_CUtilKvtReaderOf<qvl_CUtilKvtBinaryReader> {
-public:
+ public:
   qvl_CUtilKvtBinaryReader(qvl_CUtilMsgHandler* handler, const qvl_CUtilStr& file, std::string_view data);
   qvl_CUtilKvtPos PosOf(const char* p) override;
-  // A float of the current run is read without the general look-ahead.
+  qvl_CUtilStr NameAt(const char* p) override;
+  // A value of the current run is seen and a float of it read without the
+  // general look-ahead.
+  int IsValue() override;
   float ReadFloat() override;
 
   // The look-ahead used by qvl_CUtilKvtReaderOf.
@@ -44,7 +47,7 @@ public:
   qvl_CUtilStr TakeStr();
   void CheckEnd();
 
-private:
+ private:
   int Seen(int item) {
     m_item = item;
     m_peeked = true;
@@ -63,8 +66,11 @@ private:
   std::vector<qvl_CUtilStr> m_nameTable;
 };
 
+// Writes the binary encoding into a large buffer handed to the stream in big
+// pieces. A stream that is null swallows the output; a writer released
+// without Finish drops what it still buffers.
 class qvl_CUtilKvtBinaryWriter : public qvl_CUtilKvtSeqWrite {
-public:
+ public:
   explicit qvl_CUtilKvtBinaryWriter(qvl_CUtilStream* stream);
   ~qvl_CUtilKvtBinaryWriter() override;
 
@@ -78,7 +84,7 @@ public:
   void WriteKeyStr(const qvl_CUtilStr& name, const qvl_CUtilStr& text) override;
   void Finish() override;
 
-private:
+ private:
   char* Room(std::size_t n);
   void Flush();
   void PutByte(unsigned char b);
@@ -95,5 +101,6 @@ private:
   std::uint32_t m_runCount = 0;
   int m_level = 0;
   bool m_keyOpen = false;
+  bool m_finished = false;
   std::unordered_map<std::string, std::uint32_t> m_names;
 };

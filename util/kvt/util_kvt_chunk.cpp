@@ -5,6 +5,8 @@
 #include <string>
 
 qvl_CUtilStr qvl_CUtilKvtPos::ToText(const qvl_CUtilStr& file) const {
+  // A chunk built in memory has neither a file nor a position.
+  if (file.IsEmpty() && line == 0 && offset == 0) return {};
   std::string text(file.View());
   if (line > 0) {
     text += ':' + std::to_string(line) + ':' + std::to_string(col);
@@ -16,17 +18,25 @@ qvl_CUtilStr qvl_CUtilKvtPos::ToText(const qvl_CUtilStr& file) const {
 
 const char* qvl_KvtTypeDesc(int type) {
   switch (type) {
-    case qvl_KvtTypeInt: return "an int";
-    case qvl_KvtTypeFloat: return "a float";
-    case qvl_KvtTypeStr: return "a string";
-    case qvl_KvtTypeChunk: return "a chunk";
-    default: return "no value";
+    case qvl_KvtTypeInt:
+      return "an int";
+    case qvl_KvtTypeFloat:
+      return "a float";
+    case qvl_KvtTypeStr:
+      return "a string";
+    case qvl_KvtTypeChunk:
+      return "a chunk";
+    default:
+      return "no value";
   }
 }
 
-qvl_CUtilKvtChunk::qvl_CUtilKvtChunk(const qvl_CUtilStr& file, qvl_CUtilKvtPos pos) : m_file(file), m_pos(pos) {}
+qvl_CUtilKvtChunk::qvl_CUtilKvtChunk(const qvl_CUtilStr& file, qvl_CUtilKvtPos pos)
+    : m_file(file), m_pos(pos) {}
 
-qvl_CUtilKvtChunk::~qvl_CUtilKvtChunk() { Clear(); }
+qvl_CUtilKvtChunk::~qvl_CUtilKvtChunk() {
+  Clear();
+}
 
 void qvl_CUtilKvtChunk::Clear() {
   for (Key& key : m_keys) {
@@ -118,9 +128,12 @@ qvl_CUtilKvtPos qvl_CUtilKvtChunk::GetValuePos(int k, int v) const {
   std::uint32_t bits;
   if (!ValueAt(k, v, &p, &bits)) return GetKeyPos(k);
   switch (p->types[static_cast<std::size_t>(v)]) {
-    case qvl_KvtTypeStr: return p->strs[bits].pos;
-    case qvl_KvtTypeChunk: return p->chunks[bits]->GetPos();
-    default: return p->pos;
+    case qvl_KvtTypeStr:
+      return p->strs[bits].pos;
+    case qvl_KvtTypeChunk:
+      return p->chunks[bits]->GetPos();
+    default:
+      return p->pos;
   }
 }
 

@@ -17,7 +17,8 @@ struct qvl_CUtilKvtPos {
 
   static qvl_CUtilKvtPos OfText(std::uint32_t line, std::uint32_t col) { return {line, col, 0}; }
   static qvl_CUtilKvtPos OfBinary(std::uint64_t offset) { return {0, 0, offset}; }
-  // "FILE:LINE:COL" for text, "FILE:@OFFSET" for binary.
+  // "FILE:LINE:COL" for text, "FILE:@OFFSET" for binary; "" for a default
+  // position without a file (a tree built in memory).
   qvl_CUtilStr ToText(const qvl_CUtilStr& file) const;
 };
 
@@ -37,7 +38,7 @@ const char* qvl_KvtTypeDesc(int type);
 // they were added; key and value indices are 0-based. Read accessors given an
 // index out of range return the empty value of their type (0, "", null).
 class qvl_CUtilKvtChunk : public qvl_CUtilPtrBase {
-public:
+ public:
   // file names the source in context texts; pos is the chunk's opening brace
   // (or the start of the file for the root).
   explicit qvl_CUtilKvtChunk(const qvl_CUtilStr& file = qvl_CUtilStr(), qvl_CUtilKvtPos pos = {});
@@ -79,7 +80,7 @@ public:
   // Removes every key.
   void Clear();
 
-private:
+ private:
   // A value is a type byte and 32 bits: the number's pattern, or the index of
   // the string / chunk in the key's side arrays. This keeps a float at 5 bytes.
   struct StrVal {

@@ -26,7 +26,8 @@ struct qvl_CUtilKvtExtract::Impl {
       ++count;
     }
     if (count > 1) {
-      qvl_CUtilMsg msg("util/kvt/util_kvt_extract.twice", "Key '[1]' is given [2] times; the last one counts.");
+      qvl_CUtilMsg msg("util/kvt/util_kvt_extract.twice",
+                       "Key '[1]' is given [2] times; the last one counts.");
       msg.AddInfo(chunk->GetKeyInfo(last));
       msg.AddInfo(key);
       msg.AddInfo(qvl_CUtilStr(std::string_view(std::to_string(count))));

@@ -43,7 +43,9 @@ qvl_CUtilKvtReader::qvl_CUtilKvtReader(qvl_CUtilMsgHandler* handler, const qvl_C
       m_handler(RefAddOf(handler)),
       m_file(file) {}
 
-qvl_CUtilKvtReader::~qvl_CUtilKvtReader() { RefReleaseOf(m_handler); }
+qvl_CUtilKvtReader::~qvl_CUtilKvtReader() {
+  RefReleaseOf(m_handler);
+}
 
 void qvl_CUtilKvtReader::Report(const qvl_CUtilMsg& msg) {
   if (!m_handler) throw msg;
@@ -94,18 +96,23 @@ qvl_CUtilStr qvl_CUtilKvtReader::InternName(std::string_view name) {
 
 int qvl_CUtilKvtReader::TypeOfItem(int item) {
   switch (item) {
-    case qvl_KvtItemInt: return qvl_KvtTypeInt;
-    case qvl_KvtItemFloat: return qvl_KvtTypeFloat;
-    case qvl_KvtItemStr: return qvl_KvtTypeStr;
-    case qvl_KvtItemOpen: return qvl_KvtTypeChunk;
-    default: return qvl_KvtTypeNone;
+    case qvl_KvtItemInt:
+      return qvl_KvtTypeInt;
+    case qvl_KvtItemFloat:
+      return qvl_KvtTypeFloat;
+    case qvl_KvtItemStr:
+      return qvl_KvtTypeStr;
+    case qvl_KvtItemOpen:
+      return qvl_KvtTypeChunk;
+    default:
+      return qvl_KvtTypeNone;
   }
 }
 
 void qvl_CUtilKvtReader::TypeError(int expected, int found) {
   qvl_CUtilMsg msg("util/kvt/util_kvt_reader.type", "Key '[1]' expects [2], found [3].");
   msg.AddInfo(PosOf(PeekStart()).ToText(m_file));
-  msg.AddInfo(m_keyName);
+  msg.AddInfo(m_keyStart ? NameAt(m_keyStart) : qvl_CUtilStr());
   msg.AddInfo(qvl_KvtTypeDesc(expected));
   msg.AddInfo(qvl_KvtTypeDesc(found));
   Report(msg);
@@ -114,7 +121,7 @@ void qvl_CUtilKvtReader::TypeError(int expected, int found) {
 void qvl_CUtilKvtReader::MissingValue(int expected) {
   qvl_CUtilMsg msg("util/kvt/util_kvt_reader.missing", "Key '[1]' expects [2], found no further value.");
   msg.AddInfo(PosOf(PeekStart()).ToText(m_file));
-  msg.AddInfo(m_keyName);
+  msg.AddInfo(m_keyStart ? NameAt(m_keyStart) : qvl_CUtilStr());
   msg.AddInfo(qvl_KvtTypeDesc(expected));
   Report(msg);
 }
@@ -126,5 +133,6 @@ void qvl_CUtilKvtReader::Misuse(const char* what) {
   Report(msg);
 }
 
-qvl_CUtilStr qvl_CUtilKvtReader::GetInfo() { return PosOf(m_keyStart ? m_keyStart : m_begin).ToText(m_file); }
-
+qvl_CUtilStr qvl_CUtilKvtReader::GetInfo() {
+  return PosOf(m_keyStart ? m_keyStart : m_begin).ToText(m_file);
+}

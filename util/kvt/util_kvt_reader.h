@@ -25,15 +25,15 @@ enum qvl_KvtErr : int {
   qvl_KvtErrStrEscape,      // unknown or incomplete escape
   qvl_KvtErrNesting,        // chunks nested deeper than qvl_KvtMaxDepth
   // Binary encoding.
-  qvl_KvtErrBinVersion,     // unknown format version
-  qvl_KvtErrBinTruncated,   // the data ends inside an item
-  qvl_KvtErrBinTag,         // unknown tag byte
-  qvl_KvtErrBinCount,       // a count or length larger than the bytes left
-  qvl_KvtErrBinNameIndex,   // reference to a name not defined before
-  qvl_KvtErrBinName,        // a key name that is not a valid name
-  qvl_KvtErrBinTrailing,    // bytes after the end mark
-  qvl_KvtErrBinStructure,   // an item where it cannot stand (value at chunk start, stray end mark)
-  qvl_KvtErrBinNesting,     // chunks nested deeper than qvl_KvtMaxDepth
+  qvl_KvtErrBinVersion,    // unknown format version
+  qvl_KvtErrBinTruncated,  // the data ends inside an item
+  qvl_KvtErrBinTag,        // unknown tag byte
+  qvl_KvtErrBinCount,      // a count or length larger than the bytes left
+  qvl_KvtErrBinNameIndex,  // reference to a name not defined before
+  qvl_KvtErrBinName,       // a key name that is not a valid name
+  qvl_KvtErrBinTrailing,   // bytes after the end mark
+  qvl_KvtErrBinStructure,  // an item where it cannot stand (value at chunk start, stray end mark)
+  qvl_KvtErrBinNesting,    // chunks nested deeper than qvl_KvtMaxDepth
   qvl_KvtErrCount
 };
 
@@ -57,7 +57,7 @@ enum qvl_KvtItem : int {
 // Base of the text and binary readers: state, positions and reports. The
 // reading itself is qvl_CUtilKvtReaderOf below.
 class qvl_CUtilKvtReader : public qvl_CUtilKvtSeqRead {
-public:
+ public:
   // data must stay valid while the reader lives (the stream's bytes).
   qvl_CUtilKvtReader(qvl_CUtilMsgHandler* handler, const qvl_CUtilStr& file, std::string_view data);
   ~qvl_CUtilKvtReader() override;
@@ -79,8 +79,10 @@ public:
   const qvl_CUtilStr& GetFile() const { return m_file; }
   // The position a pointer into the data stands for.
   virtual qvl_CUtilKvtPos PosOf(const char* p) = 0;
+  // The name of the key whose name begins at p (for messages).
+  virtual qvl_CUtilStr NameAt(const char* p) = 0;
 
-protected:
+ protected:
   // Start of the item the look-ahead saw (for positions).
   const char* PeekStart() const { return m_tokStart; }
   // Consumes the peeked item (a number, a string not wanted, a brace).
@@ -121,11 +123,10 @@ protected:
   void Report(const qvl_CUtilMsg& msg);
   static int TypeOfItem(int item);
 
-  int m_depth = 0;  // chunks entered in the data
-  qvl_CUtilStr m_keyName;
+  int m_depth = 0;                   // chunks entered in the data
   const char* m_keyStart = nullptr;  // where the open (or last) key's name stands
 
-private:
+ private:
   qvl_CUtilMsgHandler* m_handler;
   qvl_CUtilStr m_file;
   int m_errCode = qvl_KvtErrNone;
@@ -142,7 +143,7 @@ private:
 //   void CheckEnd():        at the end of the root, that nothing follows.
 template <class D>
 class qvl_CUtilKvtReaderOf : public qvl_CUtilKvtReader {
-public:
+ public:
   using qvl_CUtilKvtReader::qvl_CUtilKvtReader;
 
   int IsKey() override;
@@ -158,7 +159,9 @@ public:
   std::int32_t ReadInt() override;
   qvl_CUtilKvtPos GetNextPos() override;
 
-protected:
+ protected:
+  // The reader as its final class, so that calls among the operations are direct.
+  D* Self() { return static_cast<D*>(this); }
   int PeekItem() { return m_peeked ? m_item : static_cast<D*>(this)->Peek(); }
   std::string PeekText() { return static_cast<D*>(this)->PeekText(); }
   qvl_CUtilStr TakeName() { return static_cast<D*>(this)->TakeName(); }

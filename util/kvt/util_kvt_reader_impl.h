@@ -13,12 +13,14 @@ qvl_CUtilKvtPos qvl_CUtilKvtReaderOf<D>::GetNextPos() {
 template <class D>
 int qvl_CUtilKvtReaderOf<D>::IsKey() {
   if (m_failed || m_emptyDepth > 0) return 0;
-  if (m_keyOpen) EndKey();
+  if (m_keyOpen) Self()->EndKey();
   int item = PeekItem();
   switch (item) {
-    case qvl_KvtItemName: return 1;
+    case qvl_KvtItemName:
+      return 1;
     case qvl_KvtItemClose:
-      if (m_depth == 0) Fail(m_binary ? qvl_KvtErrBinStructure : qvl_KvtErrExpectedKey, PeekStart(), PeekText());
+      if (m_depth == 0)
+        Fail(m_binary ? qvl_KvtErrBinStructure : qvl_KvtErrExpectedKey, PeekStart(), PeekText());
       return 0;
     case qvl_KvtItemEnd:
       if (m_depth > 0 && !m_failed) {
@@ -34,20 +36,19 @@ int qvl_CUtilKvtReaderOf<D>::IsKey() {
 template <class D>
 qvl_CUtilStr qvl_CUtilKvtReaderOf<D>::ReadKey() {
   if (m_failed || m_emptyDepth > 0) return {};
-  if (IsKey() <= 0) {
+  if (Self()->IsKey() <= 0) {
     if (!m_failed) Misuse("a key read where none follows");
     return {};
   }
   m_keyStart = PeekStart();
-  m_keyName = TakeName();
   m_keyOpen = true;
-  return m_keyName;
+  return TakeName();
 }
 
 template <class D>
 void qvl_CUtilKvtReaderOf<D>::EndKey() {
   if (m_emptyDepth > 0 || !m_keyOpen) return;
-  while (!m_failed && IsValue() > 0) SkipValue();
+  while (!m_failed && Self()->IsValue() > 0) SkipValue();
   m_keyOpen = false;
 }
 
@@ -59,25 +60,30 @@ int qvl_CUtilKvtReaderOf<D>::IsValue() {
 }
 
 template <class D>
-int qvl_CUtilKvtReaderOf<D>::PeekValueType() { return IsValue() > 0 ? TypeOfItem(PeekItem()) : qvl_KvtTypeNone; }
+int qvl_CUtilKvtReaderOf<D>::PeekValueType() {
+  return Self()->IsValue() > 0 ? TypeOfItem(PeekItem()) : qvl_KvtTypeNone;
+}
 
 template <class D>
 void qvl_CUtilKvtReaderOf<D>::SkipValue() {
   switch (PeekItem()) {
     case qvl_KvtItemInt:
     case qvl_KvtItemFloat:
-    case qvl_KvtItemStr: Consume(); break;
+    case qvl_KvtItemStr:
+      Consume();
+      break;
     case qvl_KvtItemOpen: {
       if (!EnterDepth(PeekStart())) return;
       Consume();
       ++m_depth;
       m_keyOpen = false;
-      qvl_CUtilStr keyName = m_keyName;
-      EndChunk();
-      m_keyName = keyName;
+      const char* keyStart = m_keyStart;
+      Self()->EndChunk();
+      m_keyStart = keyStart;
       break;
     }
-    default: break;
+    default:
+      break;
   }
 }
 
@@ -90,8 +96,12 @@ float qvl_CUtilKvtReaderOf<D>::ReadFloat() {
   }
   int item = PeekItem();
   switch (item) {
-    case qvl_KvtItemFloat: Consume(); return m_float;
-    case qvl_KvtItemInt: Consume(); return static_cast<float>(m_int);
+    case qvl_KvtItemFloat:
+      Consume();
+      return m_float;
+    case qvl_KvtItemInt:
+      Consume();
+      return static_cast<float>(m_int);
     case qvl_KvtItemStr:
     case qvl_KvtItemOpen:
       TypeError(qvl_KvtTypeFloat, TypeOfItem(item));
@@ -112,7 +122,9 @@ std::int32_t qvl_CUtilKvtReaderOf<D>::ReadInt() {
   }
   int item = PeekItem();
   switch (item) {
-    case qvl_KvtItemInt: Consume(); return m_int;
+    case qvl_KvtItemInt:
+      Consume();
+      return m_int;
     case qvl_KvtItemFloat:
     case qvl_KvtItemStr:
     case qvl_KvtItemOpen:
@@ -134,7 +146,8 @@ qvl_CUtilStr qvl_CUtilKvtReaderOf<D>::ReadStr() {
   }
   int item = PeekItem();
   switch (item) {
-    case qvl_KvtItemStr: return TakeStr();
+    case qvl_KvtItemStr:
+      return TakeStr();
     case qvl_KvtItemInt:
     case qvl_KvtItemFloat:
     case qvl_KvtItemOpen:
@@ -181,11 +194,12 @@ void qvl_CUtilKvtReaderOf<D>::EndChunk() {
   }
   if (m_depth == 0) return;
   if (!m_failed) {
-    if (m_keyOpen) EndKey();
-    while (IsKey() > 0) {
-      m_keyName = TakeName();
+    if (m_keyOpen) Self()->EndKey();
+    while (Self()->IsKey() > 0) {
+      m_keyStart = PeekStart();
+      TakeName();
       m_keyOpen = true;
-      EndKey();
+      Self()->EndKey();
     }
     if (!m_failed && PeekItem() == qvl_KvtItemClose) Consume();
   }
@@ -196,11 +210,12 @@ void qvl_CUtilKvtReaderOf<D>::EndChunk() {
 template <class D>
 void qvl_CUtilKvtReaderOf<D>::Finish() {
   if (m_failed || m_depth > 0 || m_emptyDepth > 0) return;
-  if (m_keyOpen) EndKey();
-  while (IsKey() > 0) {
-    m_keyName = TakeName();
+  if (m_keyOpen) Self()->EndKey();
+  while (Self()->IsKey() > 0) {
+    m_keyStart = PeekStart();
+    TakeName();
     m_keyOpen = true;
-    EndKey();
+    Self()->EndKey();
   }
   if (!m_failed) static_cast<D*>(this)->CheckEnd();
 }

@@ -15,7 +15,9 @@ class qvl_CUtilKvtSeqRead : public qvl_CUtilPtrBase {
 public:
   // The handler given at creation; may be null.
   virtual qvl_CUtilMsgHandler* GetMsgHandler() = 0;
-  // Context text of the read position: "FILE:LINE:COL" (text) or "FILE:@OFFSET" (binary).
+  // Context text of the read position, that is of the key read last (the
+  // file's start before the first key): "FILE:LINE:COL" (text) or
+  // "FILE:@OFFSET" (binary).
   virtual qvl_CUtilStr GetInfo() = 0;
   // Greater than 0 while another key follows in the current chunk.
   virtual int IsKey() = 0;

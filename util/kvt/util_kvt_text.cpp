@@ -23,9 +23,15 @@ std::string Quoted(const std::string& s) {
   return t;
 }
 
-inline bool IsNameStart(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
-inline bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-inline bool IsNameChar(char c) { return IsNameStart(c) || IsDigit(c); }
+inline bool IsNameStart(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+}
+inline bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+inline bool IsNameChar(char c) {
+  return IsNameStart(c) || IsDigit(c);
+}
 inline int HexVal(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -46,7 +52,8 @@ std::string Excerpt(const char* p, const char* end) {
     return text;
   }
   const char* q = p;
-  while (q < end && q - p < 24 && static_cast<unsigned char>(*q) > 0x20 && static_cast<unsigned char>(*q) < 0x7F) {
+  while (q < end && q - p < 24 && static_cast<unsigned char>(*q) > 0x20 &&
+         static_cast<unsigned char>(*q) < 0x7F) {
     ++q;
     if (!IsNameChar(q[-1]) && q[-1] != '.' && q[-1] != '+' && q[-1] != '-') break;
   }
@@ -107,8 +114,13 @@ qvl_CUtilKvtPos qvl_CUtilKvtTextReader::PosOf(const char* p) {
   if (!p || p < m_body) p = m_body;
   if (p > m_end) p = m_end;
   if (p < m_lineAt) {
-    m_lineAt = m_lineStart = m_body;
-    m_line = 1;
+    // Backwards: count the line breaks between p and the last position asked
+    // for, so that a position just before it costs no scan from the start.
+    for (const char* q = p; q < m_lineAt; ++q) m_line -= *q == '\n' ? 1u : 0u;
+    const char* start = p;
+    while (start > m_body && start[-1] != '\n') --start;
+    m_lineStart = start;
+    m_lineAt = p;
   }
   const char* q = m_lineAt;
   while (q < p) {
@@ -122,7 +134,9 @@ qvl_CUtilKvtPos qvl_CUtilKvtTextReader::PosOf(const char* p) {
   return qvl_CUtilKvtPos::OfText(m_line, static_cast<std::uint32_t>(p - m_lineStart + 1));
 }
 
-void qvl_CUtilKvtTextReader::FailExcerpt(const char* p) { Fail(qvl_KvtErrUnexpected, p, Excerpt(p, m_end)); }
+void qvl_CUtilKvtTextReader::FailExcerpt(const char* p) {
+  Fail(qvl_KvtErrUnexpected, p, Excerpt(p, m_end));
+}
 
 float qvl_CUtilKvtTextReader::ReadFloat() {
   // The common case, a float literal followed by white space or a brace, is
@@ -149,7 +163,15 @@ float qvl_CUtilKvtTextReader::ReadFloat() {
   return qvl_CUtilKvtReaderOf::ReadFloat();
 }
 
-std::string qvl_CUtilKvtTextReader::PeekText() { return Excerpt(m_tokStart, m_end); }
+qvl_CUtilStr qvl_CUtilKvtTextReader::NameAt(const char* p) {
+  const char* q = p;
+  while (q < m_end && IsNameChar(*q)) ++q;
+  return InternName(std::string_view(p, static_cast<std::size_t>(q - p)));
+}
+
+std::string qvl_CUtilKvtTextReader::PeekText() {
+  return Excerpt(m_tokStart, m_end);
+}
 
 int qvl_CUtilKvtTextReader::Peek() {
   if (m_failed) return qvl_KvtItemEnd;
@@ -302,7 +324,8 @@ int qvl_CUtilKvtTextReader::LexString(const char* p) {
 }
 
 qvl_CUtilStr qvl_CUtilKvtTextReader::TakeName() {
-  qvl_CUtilStr name = InternName(std::string_view(m_tokStart, static_cast<std::size_t>(m_tokEnd - m_tokStart)));
+  qvl_CUtilStr name =
+      InternName(std::string_view(m_tokStart, static_cast<std::size_t>(m_tokEnd - m_tokStart)));
   Consume();
   return name;
 }
@@ -321,19 +344,26 @@ qvl_CUtilStr qvl_CUtilKvtTextReader::TakeStr() {
     }
     char x = *s++;
     switch (x) {
-      case 'n': m_strBuf += '\n'; break;
-      case 'r': m_strBuf += '\r'; break;
-      case 't': m_strBuf += '\t'; break;
+      case 'n':
+        m_strBuf += '\n';
+        break;
+      case 'r':
+        m_strBuf += '\r';
+        break;
+      case 't':
+        m_strBuf += '\t';
+        break;
       case 'x':
         m_strBuf += static_cast<char>(HexVal(s[0]) * 16 + HexVal(s[1]));
         s += 2;
         break;
-      default: m_strBuf += x; break;  // '"' and '\\'
+      default:
+        m_strBuf += x;
+        break;  // '"' and '\\'
     }
   }
   return qvl_CUtilStr(m_strBuf.data(), m_strBuf.size());
 }
-
 
 // ---------------------------------------------------------------- writer
 

@@ -13,9 +13,10 @@
 // through std::from_chars, positions computed only when a message or a tree
 // asks for them.
 class qvl_CUtilKvtTextReader final : public qvl_CUtilKvtReaderOf<qvl_CUtilKvtTextReader> {
-public:
+ public:
   qvl_CUtilKvtTextReader(qvl_CUtilMsgHandler* handler, const qvl_CUtilStr& file, std::string_view data);
   qvl_CUtilKvtPos PosOf(const char* p) override;
+  qvl_CUtilStr NameAt(const char* p) override;
   // A float literal is read without the general look-ahead.
   float ReadFloat() override;
 
@@ -26,7 +27,7 @@ public:
   qvl_CUtilStr TakeName();
   qvl_CUtilStr TakeStr();
 
-private:
+ private:
   int LexNumber(const char* p);
   int LexString(const char* p);
   [[gnu::cold, gnu::noinline]] void FailExcerpt(const char* p);
@@ -40,9 +41,10 @@ private:
 };
 
 // Writes the canonical text encoding into a large buffer handed to the stream
-// in big pieces. A stream that is null swallows the output.
+// in big pieces. A stream that is null swallows the output; a writer released
+// without Finish drops what it still buffers.
 class qvl_CUtilKvtTextWriter : public qvl_CUtilKvtSeqWrite {
-public:
+ public:
   explicit qvl_CUtilKvtTextWriter(qvl_CUtilStream* stream);
   ~qvl_CUtilKvtTextWriter() override;
 
@@ -59,7 +61,7 @@ public:
   // Numbers on one line before the list continues on the next.
   static constexpr int kValuesPerLine = 16;
 
-private:
+ private:
   char* Room(std::size_t n);
   void Flush();
   void Indent(int level);

@@ -14,7 +14,9 @@ qvl_CUtilStr FileName(const qvl_CUtilStr& name, qvl_CUtilStream* stream) {
 
 }  // namespace
 
-bool qvl_CUtilKvtWork::IsBinary(std::string_view data) { return qvl_KvtBinaryHasMagic(data); }
+bool qvl_CUtilKvtWork::IsBinary(std::string_view data) {
+  return qvl_KvtBinaryHasMagic(data);
+}
 
 qvl_CUtilKvtReader* qvl_CUtilKvtWork::CreateReader(qvl_CUtilMsgHandler* handler, const qvl_CUtilStr& name,
                                                    qvl_CUtilStream* stream) {
@@ -81,21 +83,66 @@ qvl_CUtilKvtChunk* qvl_CUtilKvtWork::ReadStreamSimple(qvl_CUtilMsgHandler* handl
   return qvl_CUtilPtrBase::RefAddOf(root.Get());
 }
 
+void qvl_CUtilKvtWork::CopyChunkKeys(qvl_CUtilKvtReader* reader, qvl_CUtilKvtSeqWrite* writer) {
+  while (reader->IsKey() > 0) {
+    qvl_CUtilStr name = reader->ReadKey();
+    if (writer) writer->BeginKey(name);
+    for (bool more = true; more;) {
+      switch (reader->PeekValueType()) {
+        case qvl_KvtTypeInt: {
+          std::int32_t v = reader->ReadInt();
+          if (writer) writer->WriteInt(v);
+          break;
+        }
+        case qvl_KvtTypeFloat: {
+          float v = reader->ReadFloat();
+          if (writer) writer->WriteFloat(v);
+          break;
+        }
+        case qvl_KvtTypeStr: {
+          qvl_CUtilStr v = reader->ReadStr();
+          if (writer) writer->WriteStr(v);
+          break;
+        }
+        case qvl_KvtTypeChunk:
+          reader->BeginChunk();
+          if (writer) writer->BeginChunk();
+          CopyChunkKeys(reader, writer);
+          reader->EndChunk();
+          if (writer) writer->EndChunk();
+          break;
+        default:
+          more = false;
+          break;
+      }
+    }
+    reader->EndKey();
+    if (writer) writer->EndKey();
+  }
+}
+
 void qvl_CUtilKvtWork::WriteChunkKeys(qvl_CUtilKvtSeqWrite* writer, const qvl_CUtilKvtChunk* chunk) {
   for (int k = 0; k < chunk->GetKeyCnt(); ++k) {
     writer->BeginKey(chunk->GetKeyName(k));
     int n = chunk->GetValueCnt(k);
     for (int v = 0; v < n; ++v) {
       switch (chunk->GetValueType(k, v)) {
-        case qvl_KvtTypeInt: writer->WriteInt(chunk->GetValueInt(k, v)); break;
-        case qvl_KvtTypeFloat: writer->WriteFloat(chunk->GetValueFloat(k, v)); break;
-        case qvl_KvtTypeStr: writer->WriteStr(chunk->GetValueStr(k, v)); break;
+        case qvl_KvtTypeInt:
+          writer->WriteInt(chunk->GetValueInt(k, v));
+          break;
+        case qvl_KvtTypeFloat:
+          writer->WriteFloat(chunk->GetValueFloat(k, v));
+          break;
+        case qvl_KvtTypeStr:
+          writer->WriteStr(chunk->GetValueStr(k, v));
+          break;
         case qvl_KvtTypeChunk:
           writer->BeginChunk();
           WriteChunkKeys(writer, chunk->PeekValueChunk(k, v));
           writer->EndChunk();
           break;
-        default: break;
+        default:
+          break;
       }
     }
     writer->EndKey();

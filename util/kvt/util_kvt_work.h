@@ -50,6 +50,10 @@ public:
                                           qvl_CUtilStream* stream);
   // Reads every remaining key of the reader's current chunk into chunk.
   static void ReadChunkKeys(qvl_CUtilKvtReader* reader, qvl_CUtilKvtChunk* chunk);
+  // Reads every remaining key of the reader's current chunk, nested chunks
+  // included, and writes each to writer as it is read (writer may be null: the
+  // keys are only read and checked). Memory stays small whatever the size.
+  static void CopyChunkKeys(qvl_CUtilKvtReader* reader, qvl_CUtilKvtSeqWrite* writer);
   // Writes the keys of chunk (a root: no braces around them) to writer.
   static void WriteChunkKeys(qvl_CUtilKvtSeqWrite* writer, const qvl_CUtilKvtChunk* chunk);
 };

@@ -96,8 +96,9 @@ TEST(KvtProgram, BadInputIsReportedAndNoOutputWritten) {
   qvl_TestDir::WriteFile(dir / "old.kvt", "kept");
   Outcome conv = RunKvt(dir.Path(), {"convert", "bad.kvt", "old.kvt"});
   EXPECT_EQ(conv.exitCode, 1);
-  EXPECT_EQ(conv.err,
-            "bad.kvt:2:7: error: Expected a value or a key name, found '='. [util/kvt/util_kvt_text.syntax]\n");
+  EXPECT_EQ(
+      conv.err,
+      "bad.kvt:2:7: error: Expected a value or a key name, found '='. [util/kvt/util_kvt_text.syntax]\n");
   EXPECT_EQ(qvl_TestDir::ReadFile(dir / "old.kvt"), "kept");
   Outcome conv2 = RunKvt(dir.Path(), {"convert", "bad.kvt", "new.kvt", "-binary", "1"});
   EXPECT_EQ(conv2.exitCode, 1);
@@ -114,9 +115,10 @@ TEST(KvtProgram, BadInputIsReportedAndNoOutputWritten) {
   qvl_TestDir::WriteFile(dir / "cut.bin", bin.substr(0, bin.size() - 3));
   Outcome cut = RunKvt(dir.Path(), {"cat", "cut.bin"});
   EXPECT_EQ(cut.exitCode, 1);
-  EXPECT_EQ(cut.err,
-            "cut.bin:@15: error: Expected a count that fits the bytes left, found 8 bytes needed with 6 left. "
-            "[util/kvt/util_kvt_binary.corrupt]\n");
+  EXPECT_EQ(
+      cut.err,
+      "cut.bin:@15: error: Expected a count that fits the bytes left, found 8 bytes needed with 6 left. "
+      "[util/kvt/util_kvt_binary.corrupt]\n");
 }
 
 TEST(KvtProgram, CheckReportsEveryFile) {
@@ -128,11 +130,12 @@ TEST(KvtProgram, CheckReportsEveryFile) {
   EXPECT_EQ(ok.out + ok.err, "");
   Outcome bad = RunKvt(dir.Path(), {"check", "b.kvt", "a.kvt", "missing.kvt"});
   EXPECT_EQ(bad.exitCode, 1);
-  EXPECT_EQ(bad.err,
-            "b.kvt:1:8: error: Expected '\"' closing the string before the end of the line, found a line break. "
-            "[util/kvt/util_kvt_text.syntax]\n"
-            "error: Cannot open \"missing.kvt\" for reading: No such file or directory. "
-            "[util/file/util_file_cachedfile.open_failed]\n");
+  EXPECT_EQ(
+      bad.err,
+      "b.kvt:1:8: error: Expected '\"' closing the string before the end of the line, found a line break. "
+      "[util/kvt/util_kvt_text.syntax]\n"
+      "error: Cannot open \"missing.kvt\" for reading: No such file or directory. "
+      "[util/file/util_file_cachedfile.open_failed]\n");
 }
 
 TEST(KvtProgram, BadCommandLinesGiveUsageAndExitTwo) {

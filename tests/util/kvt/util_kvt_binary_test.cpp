@@ -1,14 +1,16 @@
 // Tests of the binary encoding: random-tree round trips through both
 // encodings, exact float bit patterns, and corrupt or truncated data (cut at
 // every length, flipped bytes, a table of hand-made cases).
+#include "util/kvt/util_kvt_binary.h"
+
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <cstdio>
 #include <cstring>
 #include <random>
 
 #include "tests/util/kvt/util_kvt_test_util.h"
-#include "util/kvt/util_kvt_binary.h"
 #include "util/kvt/util_kvt_reader.h"
 
 namespace {
@@ -29,7 +31,9 @@ void FillRandom(std::mt19937& rng, qvl_CUtilKvtChunk* chunk, int depth, bool nan
     int values = static_cast<int>(rng() % 6);
     for (int v = 0; v < values; ++v) {
       switch (rng() % 6) {
-        case 0: chunk->AddInt(k, static_cast<std::int32_t>(rng())); break;
+        case 0:
+          chunk->AddInt(k, static_cast<std::int32_t>(rng()));
+          break;
         case 1: {
           std::uint32_t bits = rng() % 3 == 0 ? kSpecialBits[rng() % std::size(kSpecialBits)]
                                               : static_cast<std::uint32_t>(rng());
@@ -115,14 +119,14 @@ TEST(KvtBinary, LayoutOfASmallTree) {
   tree->AddChunk(k, c.Get());
   std::string bin = KvtWriteTree(tree.Get(), qvl_KvtFlagBinary);
   const unsigned char expect[] = {
-      0x9B, 'K', 'V', 'T', 1, 0, 0, 0,                  // magic, version 1
-      0x01, 2, 0, 0, 0, 'a', 'b',                       // new name "ab" (index 0)
-      0x10, 1, 0, 0, 0, 0xFE, 0xFF, 0xFF, 0xFF,         // int run: -2
-      0x11, 2, 0, 0, 0, 0, 0, 0x80, 0x3F, 0, 0, 0, 0x80,  // float run: 1.0, -0.0
-      0x13,                                             // chunk
-      0x02, 0, 0, 0, 0,                                 // name index 0
-      0x12, 1, 0, 0, 0, 2, 0, 0, 0, 'h', 'i',           // string run: "hi"
-      0x03, 0x04};                                      // chunk end, file end
+      0x9B, 'K', 'V', 'T', 1, 0,    0,    0,                              // magic, version 1
+      0x01, 2,   0,   0,   0, 'a',  'b',                                  // new name "ab" (index 0)
+      0x10, 1,   0,   0,   0, 0xFE, 0xFF, 0xFF, 0xFF,                     // int run: -2
+      0x11, 2,   0,   0,   0, 0,    0,    0x80, 0x3F, 0,   0,   0, 0x80,  // float run: 1.0, -0.0
+      0x13,                                                               // chunk
+      0x02, 0,   0,   0,   0,                                             // name index 0
+      0x12, 1,   0,   0,   0, 2,    0,    0,    0,    'h', 'i',           // string run: "hi"
+      0x03, 0x04};                                                        // chunk end, file end
   EXPECT_EQ(bin, std::string(reinterpret_cast<const char*>(expect), sizeof expect));
 }
 
@@ -190,9 +194,10 @@ TEST(KvtBinary, MessageNamesFileAndOffset) {
   KvtTestHandler h;
   KvtReadTree(h.Get(), Bin({1, 1, 0, 0, 0, 'a', 0x11, 0xFF, 0xFF, 0xFF, 0xFF, 4}));
   ASSERT_EQ(h.Count(), 1);
-  EXPECT_EQ(h.LineAt(0),
-            "t.kvt:@15: error: Expected a count that fits the bytes left, found 17179869180 bytes needed with 1 "
-            "left. [util/kvt/util_kvt_binary.corrupt]");
+  EXPECT_EQ(
+      h.LineAt(0),
+      "t.kvt:@15: error: Expected a count that fits the bytes left, found 17179869180 bytes needed with 1 "
+      "left. [util/kvt/util_kvt_binary.corrupt]");
 }
 
 // Every cut of a valid file and many single-byte changes give at most one
@@ -229,7 +234,9 @@ TEST(KvtBinary, CutAndFlippedDataNeverCrash) {
 
 TEST(KvtBinary, DetectionAndLargeRunsAcrossBufferFlushes) {
   EXPECT_TRUE(qvl_CUtilKvtWork::IsBinary(std::string("\x9BKVT", 4)));
-  EXPECT_FALSE(qvl_CUtilKvtWork::IsBinary("\xEF\xBB\xBF" "a 1"));
+  EXPECT_FALSE(
+      qvl_CUtilKvtWork::IsBinary("\xEF\xBB\xBF"
+                                 "a 1"));
   EXPECT_FALSE(qvl_CUtilKvtWork::IsBinary("a 1"));
   // 600,000 floats and a 3 MB string pass the writer's 1 MB buffer.
   qvl_CUtilPtr<qvl_CUtilKvtChunk> tree(new qvl_CUtilKvtChunk());
@@ -241,6 +248,66 @@ TEST(KvtBinary, DetectionAndLargeRunsAcrossBufferFlushes) {
     auto back = KvtReadTree(h.Get(), KvtWriteTree(tree.Get(), flags));
     EXPECT_TRUE(SameTree(tree.Get(), back.Get()));
   }
+  EXPECT_EQ(h.Count(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(KvtWriters, FinishOnceAndNothingWithoutFinish) {
+  for (int flags : {0, qvl_KvtFlagBinary}) {
+    qvl_CUtilPtr<qvl_CUtilMemStream> stream(new qvl_CUtilMemStream());
+    qvl_CUtilKvtSeqWrite* w = qvl_CUtilKvtWork::CreateSeqWriteStream(nullptr, "", stream.Get(), flags);
+    EXPECT_EQ(w->GetRefCnt(), 1);
+    w->BeginKey("a");
+    w->WriteInt(1);
+    w->BeginChunk();  // left open: Finish closes it
+    w->WriteKeyStr("s", "x");
+    w->Finish();
+    w->Finish();
+    qvl_CUtilPtrBase::RefReleaseOf(w);
+    KvtTestHandler h;
+    EXPECT_EQ(KvtConvert(h.Get(), stream->GetData(), 0), "a 1 {\n  s \"x\"\n}\n");
+    EXPECT_EQ(h.Count(), 0);
+
+    qvl_CUtilPtr<qvl_CUtilMemStream> dropped(new qvl_CUtilMemStream());
+    w = qvl_CUtilKvtWork::CreateSeqWriteStream(nullptr, "", dropped.Get(), flags);
+    w->BeginKey("a");
+    w->WriteFloat(1.0f);
+    qvl_CUtilPtrBase::RefReleaseOf(w);
+    EXPECT_EQ(dropped->GetData(), "");
+  }
+  // A tree built in memory has no context text.
+  qvl_CUtilPtr<qvl_CUtilKvtChunk> built(new qvl_CUtilKvtChunk());
+  EXPECT_EQ(built->GetInfo().View(), "");
+}
+
+}  // namespace
+
+namespace {
+
+std::string ReadSourceFile(const std::string& rel) {
+  std::FILE* f = std::fopen((std::string(QVL_SOURCE_DIR) + "/" + rel).c_str(), "rb");
+  std::string data;
+  if (!f) return data;
+  char buf[4096];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) data.append(buf, n);
+  std::fclose(f);
+  return data;
+}
+
+// The committed pair guards both encodings against silent change.
+TEST(KvtBinary, CommittedReferenceFilesConvertIntoEachOther) {
+  std::string text = ReadSourceFile("tests/util/kvt/data/reference.kvt");
+  std::string bin = ReadSourceFile("tests/util/kvt/data/reference.bin");
+  ASSERT_FALSE(text.empty());
+  ASSERT_FALSE(bin.empty());
+  KvtTestHandler h;
+  EXPECT_EQ(KvtConvert(h.Get(), text, qvl_KvtFlagBinary), bin);
+  EXPECT_EQ(KvtConvert(h.Get(), bin, 0), text);
+  EXPECT_EQ(KvtConvert(h.Get(), text, 0), text);
   EXPECT_EQ(h.Count(), 0);
 }
 

@@ -1,27 +1,28 @@
 // Tests of the typed extraction: optional keys, type and count mismatches,
 // repeated keys, chunk arrays and the unknown-key check.
+#include "util/kvt/util_kvt_extract.h"
+
 #include <gtest/gtest.h>
 
 #include "tests/util/kvt/util_kvt_test_util.h"
-#include "util/kvt/util_kvt_extract.h"
 
 namespace {
 
 constexpr const char* kJob =
-    "ref_path \"rest.kvt\"\n"      // 1
-    "do_transl true\n"             // 2
-    "eps 1\n"                      // 3
-    "eps2 0.25\n"                  // 4
-    "bad_bool 1.5\n"               // 5
-    "two 1 2\n"                    // 6
-    "none\n"                       // 7
-    "mask_array {\n"               // 8
-    "  bone_pat \"Spine*\"\n"      // 9
-    "} {\n"                        // 10
-    "  wgh 2\n"                    // 11
-    "}\n"                          // 12
-    "ref_path \"again.kvt\"\n"     // 13
-    "typo 3\n";                    // 14
+    "ref_path \"rest.kvt\"\n"   // 1
+    "do_transl true\n"          // 2
+    "eps 1\n"                   // 3
+    "eps2 0.25\n"               // 4
+    "bad_bool 1.5\n"            // 5
+    "two 1 2\n"                 // 6
+    "none\n"                    // 7
+    "mask_array {\n"            // 8
+    "  bone_pat \"Spine*\"\n"   // 9
+    "} {\n"                     // 10
+    "  wgh 2\n"                 // 11
+    "}\n"                       // 12
+    "ref_path \"again.kvt\"\n"  // 13
+    "typo 3\n";                 // 14
 
 std::vector<std::string> Ids(const KvtTestHandler& h) {
   std::vector<std::string> ids;
@@ -43,7 +44,7 @@ TEST(KvtExtract, ValuesDefaultsAndReports) {
   h.collector.Clear();
 
   EXPECT_TRUE(ex.ExtractBool("do_transl", true, false));
-  EXPECT_EQ(ex.ExtractFloat("eps", true, 9.0f), 1.0f);   // an int is taken
+  EXPECT_EQ(ex.ExtractFloat("eps", true, 9.0f), 1.0f);  // an int is taken
   EXPECT_EQ(ex.ExtractFloat("eps2", true, 9.0f), 0.25f);
   EXPECT_EQ(ex.ExtractFloat("missing", true, 9.0f), 9.0f);  // optional: silent
   EXPECT_EQ(ex.ExtractStr("missing2", true, "dflt").View(), "dflt");
@@ -54,13 +55,14 @@ TEST(KvtExtract, ValuesDefaultsAndReports) {
   EXPECT_EQ(ex.ExtractFloat("two", true, 7.0f), 7.0f);
   EXPECT_EQ(ex.ExtractStr("none", true, "d").View(), "d");
   EXPECT_EQ(Ids(h), (std::vector<std::string>{"util/kvt/util_kvt_extract.mismatch@t.kvt:5:1",
-                                             "util/kvt/util_kvt_extract.mismatch@t.kvt:6:1",
-                                             "util/kvt/util_kvt_extract.mismatch@t.kvt:7:1"}));
+                                              "util/kvt/util_kvt_extract.mismatch@t.kvt:6:1",
+                                              "util/kvt/util_kvt_extract.mismatch@t.kvt:7:1"}));
   EXPECT_EQ(h.LineAt(0),
             "t.kvt:5:1: error: Key 'bad_bool' expects one int (0 false, other true), found a float. "
             "[util/kvt/util_kvt_extract.mismatch]");
-  EXPECT_EQ(h.LineAt(1), "t.kvt:6:1: error: Key 'two' expects one float or int, found 2 values. "
-                         "[util/kvt/util_kvt_extract.mismatch]");
+  EXPECT_EQ(h.LineAt(1),
+            "t.kvt:6:1: error: Key 'two' expects one float or int, found 2 values. "
+            "[util/kvt/util_kvt_extract.mismatch]");
   for (const auto& e : h.collector.GetEntries()) EXPECT_EQ(e.level, qvl_MsgLevelError);
   h.collector.Clear();
 
@@ -108,7 +110,7 @@ TEST(KvtExtract, ChunkArrayMismatchAndRequiredKeys) {
   EXPECT_EQ(arr.GetCount(), 0);
   EXPECT_EQ(ex.ExtractFloat("req", false, 3.0f), 3.0f);
   EXPECT_EQ(Ids(h), (std::vector<std::string>{"util/kvt/util_kvt_extract.mismatch@t.kvt:1:1",
-                                             "util/kvt/util_kvt_extract.missing@t.kvt:1:1"}));
+                                              "util/kvt/util_kvt_extract.missing@t.kvt:1:1"}));
 }
 
 TEST(KvtExtract, WithoutHandlerErrorsAreThrownAndNullChunkIsEmpty) {

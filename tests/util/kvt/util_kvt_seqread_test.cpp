@@ -1,18 +1,19 @@
 // Tests of the sequential reader in both encodings: lenient reads, skipping of
 // unread values and keys, balanced loops after errors, and the end of reading
 // after a syntax error.
+#include "util/kvt/util_kvt_seqread.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
 
 #include "tests/util/kvt/util_kvt_test_util.h"
-#include "util/kvt/util_kvt_seqread.h"
 
 namespace {
 
 // The same tree as text or, re-encoded, as binary.
 class KvtSeqRead : public ::testing::TestWithParam<bool> {
-protected:
+ protected:
   struct Reader {
     KvtTestHandler h;
     qvl_CUtilPtr<qvl_CUtilStream> stream;
@@ -36,9 +37,11 @@ protected:
 
 TEST_P(KvtSeqRead, WalksAPathAnimationLikeALoader) {
   Reader rd;
-  Open(rd, "format \"quorvel_path_5\"\nunknown { deep { x 1 } 2 3 } 4 \"s\"\n"
-           "data { path_array { name \"Hips\" extra 9 range 0 1.5 frame_array { key 0.5 transl 1 2 3 4 quat 0 0 0 1 }"
-           " { key 1 } } }\n");
+  Open(rd,
+       "format \"quorvel_path_5\"\nunknown { deep { x 1 } 2 3 } 4 \"s\"\n"
+       "data { path_array { name \"Hips\" extra 9 range 0 1.5 frame_array { key 0.5 transl 1 2 3 4 quat 0 0 "
+       "0 1 }"
+       " { key 1 } } }\n");
   std::vector<std::string> seen;
   while (rd->IsKey() > 0) {
     qvl_CUtilStr key = rd->ReadKey();
@@ -65,7 +68,8 @@ TEST_P(KvtSeqRead, WalksAPathAnimationLikeALoader) {
                 qvl_CUtilStr fk = rd->ReadKey();
                 if (fk == "key") frame += Cat({" key=", std::to_string(rd->ReadFloat())});
                 if (fk == "transl") {
-                  for (int i = 0; i < 3; ++i) frame += Cat({" ", std::to_string(static_cast<int>(rd->ReadFloat()))});
+                  for (int i = 0; i < 3; ++i)
+                    frame += Cat({" ", std::to_string(static_cast<int>(rd->ReadFloat()))});
                 }
                 rd->EndKey();  // skips the fourth value of transl and all of quat
               }
@@ -93,8 +97,8 @@ TEST_P(KvtSeqRead, WrongTypesAndMissingValuesReadAsDefaults) {
   Open(rd, "a \"s\" 2 { x 1 } 3\nb 7\nc 1.5\n");
   ASSERT_EQ(rd->IsKey(), 1);
   EXPECT_EQ(rd->ReadKey().View(), "a");
-  EXPECT_EQ(rd->ReadFloat(), 0.0f);  // a string: type error, consumed
-  EXPECT_EQ(rd->ReadFloat(), 2.0f);  // an int converts
+  EXPECT_EQ(rd->ReadFloat(), 0.0f);     // a string: type error, consumed
+  EXPECT_EQ(rd->ReadFloat(), 2.0f);     // an int converts
   EXPECT_EQ(rd->ReadStr().View(), "");  // a chunk: type error, skipped whole
   EXPECT_EQ(rd->ReadFloat(), 3.0f);
   EXPECT_EQ(rd->IsValue(), 0);
@@ -115,14 +119,15 @@ TEST_P(KvtSeqRead, WrongTypesAndMissingValuesReadAsDefaults) {
   const bool bin = GetParam();
   std::vector<std::string> ids;
   for (int i = 0; i < rd.h.Count(); ++i) ids.push_back(rd.h.IdAt(i));
-  EXPECT_EQ(ids, (std::vector<std::string>{
-                     bin ? "util/kvt/util_kvt_reader.type@s.kvt:@19" : "util/kvt/util_kvt_reader.type@s.kvt:1:3",
-                     bin ? "util/kvt/util_kvt_reader.type@s.kvt:@33" : "util/kvt/util_kvt_reader.type@s.kvt:1:9",
-                     bin ? "util/kvt/util_kvt_reader.missing@s.kvt:@59"
-                         : "util/kvt/util_kvt_reader.missing@s.kvt:2:1",
-                     bin ? "util/kvt/util_kvt_reader.type@s.kvt:@70" : "util/kvt/util_kvt_reader.type@s.kvt:2:3",
-                     bin ? "util/kvt/util_kvt_reader.type@s.kvt:@85" : "util/kvt/util_kvt_reader.type@s.kvt:3:3",
-                 }));
+  EXPECT_EQ(
+      ids,
+      (std::vector<std::string>{
+          bin ? "util/kvt/util_kvt_reader.type@s.kvt:@19" : "util/kvt/util_kvt_reader.type@s.kvt:1:3",
+          bin ? "util/kvt/util_kvt_reader.type@s.kvt:@33" : "util/kvt/util_kvt_reader.type@s.kvt:1:9",
+          bin ? "util/kvt/util_kvt_reader.missing@s.kvt:@59" : "util/kvt/util_kvt_reader.missing@s.kvt:2:1",
+          bin ? "util/kvt/util_kvt_reader.type@s.kvt:@70" : "util/kvt/util_kvt_reader.type@s.kvt:2:3",
+          bin ? "util/kvt/util_kvt_reader.type@s.kvt:@85" : "util/kvt/util_kvt_reader.type@s.kvt:3:3",
+      }));
   EXPECT_EQ(rd.h.LineAt(0).substr(rd.h.LineAt(0).find("error:")),
             "error: Key 'a' expects a float, found a string. [util/kvt/util_kvt_reader.type]");
 }
@@ -157,8 +162,7 @@ INSTANTIATE_TEST_SUITE_P(Encodings, KvtSeqRead, ::testing::Values(false, true),
 // After a syntax error no level sees a further key, and the error is reported once.
 TEST(KvtSeqReadText, SyntaxErrorEndsEveryLoop) {
   KvtTestHandler h;
-  qvl_CUtilPtr<qvl_CUtilStream> stream(
-      new qvl_CUtilMemStream("a { b { c { } = } d 2 } e 3\n", "s.kvt"));
+  qvl_CUtilPtr<qvl_CUtilStream> stream(new qvl_CUtilMemStream("a { b { c { } = } d 2 } e 3\n", "s.kvt"));
   qvl_CUtilKvtSeqRead* r = qvl_CUtilKvtWork::CreateSeqReadStreamSimple(h.Get(), "", stream.Get(), true);
   int keys = 0;
   int loops = 0;

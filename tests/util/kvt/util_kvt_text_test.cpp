@@ -1,5 +1,7 @@
 // Tests of the text encoding: tokens and values, the syntax-error table with
 // exact positions, the canonical writer and context texts.
+#include "util/kvt/util_kvt_text.h"
+
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -8,7 +10,6 @@
 
 #include "tests/util/kvt/util_kvt_test_util.h"
 #include "util/kvt/util_kvt_reader.h"
-#include "util/kvt/util_kvt_text.h"
 
 namespace {
 
@@ -50,7 +51,9 @@ TEST(KvtText, SyntaxErrorsGiveCodeAndExactPosition) {
       {"a 1\nb\n  = 2", qvl_KvtErrUnexpected, 3, 3},
       {"a 1 // note\n= 2", qvl_KvtErrUnexpected, 2, 1},
       {"a \x01", qvl_KvtErrUnexpected, 1, 3},
-      {"\xEF\xBB\xBF" "a =", qvl_KvtErrUnexpected, 1, 3},
+      {"\xEF\xBB\xBF"
+       "a =",
+       qvl_KvtErrUnexpected, 1, 3},
       {"5", qvl_KvtErrExpectedKey, 1, 1},
       {"}", qvl_KvtErrExpectedKey, 1, 1},
       {"a 1 }", qvl_KvtErrExpectedKey, 1, 5},
@@ -344,6 +347,64 @@ TEST(KvtText, ContextNamesTheCallersNameOrTheStreamPath) {
   ASSERT_EQ(h.Count(), 2);
   EXPECT_EQ(h.collector.GetEntries()[0].msg.GetContext().View(), "dir/cfg.kvt:1:3");
   EXPECT_EQ(h.collector.GetEntries()[1].msg.GetContext().View(), "given.kvt:1:3");
+}
+
+}  // namespace
+
+namespace {
+
+// Cuts and byte changes of a valid text file give at most one report, an
+// empty root when there is one, and never a crash.
+TEST(KvtText, CutAndChangedTextNeverCrash) {
+  const std::string text =
+      "format \"quorvel_path_5\" // c\n"
+      "data {\n  path_array {\n    name \"A\\x41\\n\"\n    range -0.0 1e-45 inf nan 7 true\n"
+      "    frame_array {\n      key 0.5\n    } {\n    }\n  }\n}\n";
+  const char subst[] = {'{', '}', '"', '\\', '\n', '/', '.', 'e', '-', '9', 'x', '\0', '\x9B'};
+  int bad = 0;
+  for (std::size_t len = 0; len <= text.size(); ++len) {
+    KvtTestHandler h;
+    auto root = KvtReadTree(h.Get(), text.substr(0, len));
+    if (h.Count() > 1 || (h.Count() == 1 && root->GetKeyCnt() != 0)) ++bad;
+  }
+  for (std::size_t pos = 0; pos < text.size(); ++pos) {
+    for (char c : subst) {
+      std::string data = text;
+      data[pos] = c;
+      KvtTestHandler h;
+      auto root = KvtReadTree(h.Get(), data);
+      if (h.Count() > 1 || (h.Count() == 1 && root->GetKeyCnt() != 0)) ++bad;
+    }
+  }
+  EXPECT_EQ(bad, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Positions asked for out of order (the sequential reader's GetInfo after a
+// later position was computed) are still exact.
+TEST(KvtText, PositionsInAnyOrder) {
+  KvtTestHandler h;
+  qvl_CUtilPtr<qvl_CUtilStream> stream(new qvl_CUtilMemStream("a 1\n  b 2\nccc \"x\"\n\n  d 3", "p.kvt"));
+  qvl_CUtilKvtReader* r = qvl_CUtilKvtWork::CreateReader(h.Get(), "", stream.Get());
+  std::vector<std::string> seen;
+  while (r->IsKey() > 0) {
+    std::string at(r->GetNextPos().ToText("p.kvt").View());
+    r->ReadKey();
+    seen.push_back(at + "=" + std::string(r->GetInfo().View()));
+    r->EndKey();
+  }
+  qvl_CUtilKvtPos back = r->PosOf(stream->GetReadData().data() + 6);  // "b"
+  qvl_CUtilKvtPos start = r->PosOf(stream->GetReadData().data());
+  qvl_CUtilPtrBase::RefReleaseOf(r);
+  EXPECT_EQ(seen, (std::vector<std::string>{"p.kvt:1:1=p.kvt:1:1", "p.kvt:2:3=p.kvt:2:3",
+                                            "p.kvt:3:1=p.kvt:3:1", "p.kvt:5:3=p.kvt:5:3"}));
+  EXPECT_EQ(back.line, 2u);
+  EXPECT_EQ(back.col, 3u);
+  EXPECT_EQ(start.line, 1u);
+  EXPECT_EQ(start.col, 1u);
 }
 
 }  // namespace
