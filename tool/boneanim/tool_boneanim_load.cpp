@@ -123,6 +123,7 @@ void ReadPathAnimData(qvl_CUtilKvtSeqRead* reader, qvl_CUtilMemPool* pool, Loade
 void ReadAnimPath(qvl_CUtilKvtSeqRead* reader, qvl_CUtilMemPool* pool, LoadedAnim* target) {
   // Allocated before the first key, so a path chunk without keys is a path too.
   AnimPath* path = static_cast<AnimPath*>(pool->Alloc(sizeof(AnimPath), alignof(AnimPath)));
+  qvl_CUtilArray<PathFrame> frames;  // every "frame_array" of the path, in file order
   while (reader->IsKey() > 0) {
     qvl_CUtilStr key = reader->ReadKey();
     if (key.Compare("name") == 0) {
@@ -132,33 +133,42 @@ void ReadAnimPath(qvl_CUtilKvtSeqRead* reader, qvl_CUtilMemPool* pool, LoadedAni
       path->rangeStart = reader->ReadFloat();
       path->rangeEnd = reader->ReadFloat();
     } else if (key.Compare("frame_array") == 0) {
-      ReadChunkList(reader, [&] { ReadPathFrame(reader, pool, path); });
+      ReadChunkList(reader, [&] { ReadPathFrame(reader, frames); });
     }
     reader->EndKey();
+  }
+  // Each frame gives one translation key and one rotation key; the two
+  // tracks are filled independently (a frame with a non-finite rotation
+  // still gives its translation key).
+  path->translTrack.Reserve(pool, frames.GetCount());
+  path->quatTrack.Reserve(pool, frames.GetCount());
+  for (int i = 0; i < frames.GetCount(); ++i) {
+    const PathFrame& f = frames[i];
+    AddKey(path->translTrack, pool, f.time, f.transl);
+    AddKey(path->quatTrack, pool, f.time, f.quat);
   }
   InsertPath(target, pool, path->name, path);
 }
 
-void ReadPathFrame(qvl_CUtilKvtSeqRead* reader, qvl_CUtilMemPool* pool, AnimPath* path) {
-  float time = 0.0f;
-  Vector3 transl{0.0f, 0.0f, 0.0f};
-  Quat quat{0.0f, 0.0f, 0.0f, 0.0f};  // a frame without "quat" has the zero rotation, not the identity
+void ReadPathFrame(qvl_CUtilKvtSeqRead* reader, qvl_CUtilArray<PathFrame>& frames) {
+  PathFrame f{0.0f, Vector3{0.0f, 0.0f, 0.0f}, Quat{0.0f, 0.0f, 0.0f, 0.0f}};
   while (reader->IsKey() > 0) {
     qvl_CUtilStr key = reader->ReadKey();
     if (key.Compare("key") == 0) {
-      time = reader->ReadFloat();
+      f.time = reader->ReadFloat();
     } else if (key.Compare("transl") == 0) {
-      transl.x = reader->ReadFloat();
-      transl.y = reader->ReadFloat();
-      transl.z = reader->ReadFloat();
+      f.transl.x = reader->ReadFloat();
+      f.transl.y = reader->ReadFloat();
+      f.transl.z = reader->ReadFloat();
     } else if (key.Compare("quat") == 0) {
-      quat.x = reader->ReadFloat();
-      quat.y = reader->ReadFloat();
-      quat.z = reader->ReadFloat();
-      quat.w = reader->ReadFloat();
+      f.quat.x = reader->ReadFloat();
+      f.quat.y = reader->ReadFloat();
+      f.quat.z = reader->ReadFloat();
+      f.quat.w = reader->ReadFloat();
     }
     reader->EndKey();
   }
-  AddKey(path->translTrack, pool, time, transl);
-  AddKey(path->quatTrack, pool, time, quat);
+  const int n = frames.GetCount();
+  frames.SetCount(n + 1);
+  frames[n] = f;
 }

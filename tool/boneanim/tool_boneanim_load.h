@@ -3,6 +3,7 @@
 #pragma once
 
 #include "tool/boneanim/tool_boneanim_animpath.h"
+#include "util/cont/util_array.h"
 #include "util/file/util_file_stream.h"
 #include "util/mempool/util_mempool_pool.h"
 #include "util/msg/util_msg_handler.h"
@@ -60,8 +61,21 @@ bool InsertPath(LoadedAnim* map, qvl_CUtilMemPool* pool, const char* name, AnimP
 void LoadPathAnim(qvl_CUtilMsgHandler* handler, const qvl_CUtilStr& name, qvl_CUtilMemPool* pool,
                   qvl_CUtilStream* stream, LoadedAnim* target);
 
+// One frame as the file gives it: time 0, translation (0, 0, 0) and rotation
+// (0, 0, 0, 0) (not the identity) where its keys are missing.
+struct PathFrame {
+  float time;
+  Vector3 transl;
+  Quat quat;
+};
+
 // The levels of the file, each reading the chunk the reader stands in.
 void ReadPathAnimRoot(qvl_CUtilKvtSeqRead* reader, qvl_CUtilMemPool* pool, LoadedAnim* target);
 void ReadPathAnimData(qvl_CUtilKvtSeqRead* reader, qvl_CUtilMemPool* pool, LoadedAnim* target);
+// Reads one path chunk into a new pool path and files it in target. Its
+// frames are collected first and then added to the tracks in file order
+// (AddKey: invalid keys dropped, backward times raised), so each track is
+// sized once instead of growing by doubling in the pool.
 void ReadAnimPath(qvl_CUtilKvtSeqRead* reader, qvl_CUtilMemPool* pool, LoadedAnim* target);
-void ReadPathFrame(qvl_CUtilKvtSeqRead* reader, qvl_CUtilMemPool* pool, AnimPath* path);
+// Reads one frame chunk and appends it to frames.
+void ReadPathFrame(qvl_CUtilKvtSeqRead* reader, qvl_CUtilArray<PathFrame>& frames);

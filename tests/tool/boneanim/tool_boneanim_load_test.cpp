@@ -204,6 +204,43 @@ TEST(LoadPathAnim, LenientFrames) {
   EXPECT_EQ(e->rangeEnd, 1.5f);
 }
 
+TEST(LoadPathAnim, ManyFramesKeepFileOrderClampingAndDrops) {
+  // Enough frames to grow the frame buffer several times; every 5th frame
+  // goes back in time (raised to the previous time), every 7th has a
+  // non-finite rotation (only its rotation key is dropped).
+  std::string text = "format \"quorvel_path_5\" data { path_array { name \"P\" frame_array";
+  std::vector<float> wantTransl;
+  std::vector<float> wantQuat;
+  float lastT = -FLT_MAX;
+  float lastQ = -FLT_MAX;
+  for (int i = 0; i < 100; ++i) {
+    const float t = static_cast<float>(i % 5 == 4 ? i - 3 : i);
+    const bool badQuat = i % 7 == 6;
+    text.append(" { key ").append(std::to_string(t)).append(" transl ").append(std::to_string(i));
+    text.append(" 0.0 0.0 quat 0.0 0.0 0.0 ").append(badQuat ? "nan" : "1.0").append(" }");
+    lastT = std::max(lastT, t);
+    wantTransl.push_back(lastT);
+    if (!badQuat) {
+      lastQ = std::max(lastQ, t);
+      wantQuat.push_back(lastQ);
+    }
+  }
+  text += " } }";
+  Env env;
+  LoadedAnim map;
+  Load(env, text, &map);
+  EXPECT_TRUE(env.collector.GetEntries().empty());
+  const AnimPath* p = FindPathNode(map, "P")->path;
+  ASSERT_EQ(p->translTrack.count, static_cast<int>(wantTransl.size()));
+  ASSERT_EQ(p->quatTrack.count, static_cast<int>(wantQuat.size()));
+  for (int i = 0; i < p->translTrack.count; ++i) {
+    EXPECT_EQ(p->translTrack.RefAt(i).time, wantTransl[static_cast<std::size_t>(i)]) << i;
+    EXPECT_EQ(p->translTrack.RefAt(i).value.x, static_cast<float>(i)) << i;
+  }
+  for (int i = 0; i < p->quatTrack.count; ++i)
+    EXPECT_EQ(p->quatTrack.RefAt(i).time, wantQuat[static_cast<std::size_t>(i)]) << i;
+}
+
 TEST(LoadPathAnim, PathChunkWithoutKeysIsAPath) {
   Env env;
   LoadedAnim map;
