@@ -6,6 +6,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
+#include <string>
 
 #include "tool/boneanim/tool_boneanim_raise.h"
 #include "util/cont/util_array.h"
