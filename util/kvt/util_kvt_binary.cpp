@@ -220,14 +220,11 @@ int qvl_CUtilKvtBinaryReader::PeekNewName(const char* p) {
 }
 
 qvl_CUtilStr qvl_CUtilKvtBinaryReader::TakeName() {
-  qvl_CUtilStr name;
-  if (static_cast<unsigned char>(*m_tokStart) == qvl_KvtBinTagNameNew) {
-    name = InternName(std::string_view(m_tokStart + 5, static_cast<std::size_t>(m_tokEnd - m_tokStart - 5)));
-    m_nameTable.push_back(name);
-  } else {
-    name = m_nameTable[m_nameRef];
-  }
   Consume();
+  if (static_cast<unsigned char>(*m_tokStart) != qvl_KvtBinTagNameNew) return m_nameTable[m_nameRef];
+  qvl_CUtilStr name =
+      InternName(std::string_view(m_tokStart + 5, static_cast<std::size_t>(m_tokEnd - m_tokStart - 5)));
+  m_nameTable.push_back(name);
   return name;
 }
 

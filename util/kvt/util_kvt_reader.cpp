@@ -69,10 +69,12 @@ void qvl_CUtilKvtReader::Fail(int code, const char* p, std::string_view found) {
 }
 
 void qvl_CUtilKvtReader::FailQuoted(int code, const char* p, const char* from, const char* to) {
+  // A message quotes at most 40 bytes of a token (a number may be a megabyte of digits).
+  constexpr std::ptrdiff_t kMaxQuoted = 40;
   std::string found;
-  found.reserve(static_cast<std::size_t>(to - from) + 2);
   found += '\'';
-  found.append(from, to);
+  found.append(from, to - from > kMaxQuoted ? from + kMaxQuoted : to);
+  if (to - from > kMaxQuoted) found += "...";
   found += '\'';
   Fail(code, p, found);
 }

@@ -112,6 +112,14 @@ TEST(KvtText, SyntaxErrorIsOneReportAndAnEmptyRoot) {
   EXPECT_EQ(root->GetKeyCnt(), 0);
 }
 
+TEST(KvtText, LongTokensAreQuotedShortly) {
+  KvtTestHandler h;
+  KvtReadTree(h.Get(), "a " + std::string(100000, '7'));
+  ASSERT_EQ(h.Count(), 1);
+  EXPECT_EQ(h.LineAt(0), Cat({"t.kvt:1:3: error: Expected an integer within the 32-bit range, found '",
+                              std::string(40, '7'), "...'. [util/kvt/util_kvt_text.syntax]"}));
+}
+
 TEST(KvtText, SyntaxErrorIsThrownWithoutHandler) {
   try {
     KvtReadTree(nullptr, "a = 1");
