@@ -60,8 +60,8 @@ std::int32_t PackQuat(const Quat& q) {
   const float c[3] = {q.x, q.y, q.z};
   std::uint32_t field[3];
   for (int i = 0; i < 3; ++i) {
-    field[i] = static_cast<std::uint32_t>(
-        FloorField(static_cast<double>(c[i]) * r * 511.0 + 0.5, -511, 512) + 511);
+    field[i] =
+        static_cast<std::uint32_t>(FloorField(static_cast<double>(c[i]) * r * 511.0 + 0.5, -511, 512) + 511);
   }
   return static_cast<std::int32_t>((field[2] << 20) | (field[1] << 10) | field[0]);
 }

@@ -56,11 +56,19 @@ inline float Fraction(float t0, float t1, float t) {
 
 }  // namespace
 
-int FindKey(const TranslTrack& track, float t) { return FindKeyOf(track, t); }
-int FindKey(const QuatTrack& track, float t) { return FindKeyOf(track, t); }
+int FindKey(const TranslTrack& track, float t) {
+  return FindKeyOf(track, t);
+}
+int FindKey(const QuatTrack& track, float t) {
+  return FindKeyOf(track, t);
+}
 
-Vector3 SampleAt(const TranslTrack& track, float t) { return SampleAtOf(track, t, Vector3{0.0f, 0.0f, 0.0f}); }
-Quat SampleAt(const QuatTrack& track, float t) { return SampleAtOf(track, t, Quat{0.0f, 0.0f, 0.0f, 0.0f}); }
+Vector3 SampleAt(const TranslTrack& track, float t) {
+  return SampleAtOf(track, t, Vector3{0.0f, 0.0f, 0.0f});
+}
+Quat SampleAt(const QuatTrack& track, float t) {
+  return SampleAtOf(track, t, Quat{0.0f, 0.0f, 0.0f, 0.0f});
+}
 
 Vector3 SampleBetween(const TranslKey& k0, const TranslKey& k1, float t) {
   const float f = Fraction(k0.time, k1.time, t);
@@ -81,5 +89,9 @@ void AddKey(QuatTrack& track, qvl_CUtilMemPool* pool, float time, const Quat& va
   AddKeyOf(track, pool, time, value);
 }
 
-float NextKeyTime(const TranslTrack& track, float t) { return NextKeyTimeOf(track, t); }
-float NextKeyTime(const QuatTrack& track, float t) { return NextKeyTimeOf(track, t); }
+float NextKeyTime(const TranslTrack& track, float t) {
+  return NextKeyTimeOf(track, t);
+}
+float NextKeyTime(const QuatTrack& track, float t) {
+  return NextKeyTimeOf(track, t);
+}

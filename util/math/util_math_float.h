@@ -9,7 +9,11 @@
 inline constexpr std::uint32_t kFloatExpMask = 0x7F800000u;
 
 // True when f is neither an infinity nor a NaN.
-inline bool IsFinite(float f) { return (std::bit_cast<std::uint32_t>(f) & kFloatExpMask) != kFloatExpMask; }
+inline bool IsFinite(float f) {
+  return (std::bit_cast<std::uint32_t>(f) & kFloatExpMask) != kFloatExpMask;
+}
 
 // The bit pattern of f (for exact comparisons where the sign of zero matters).
-inline std::uint32_t FloatBits(float f) { return std::bit_cast<std::uint32_t>(f); }
+inline std::uint32_t FloatBits(float f) {
+  return std::bit_cast<std::uint32_t>(f);
+}

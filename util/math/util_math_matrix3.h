@@ -20,4 +20,6 @@ struct Matrix3 {
   }
 };
 
-inline Vector3 operator*(const Matrix3& a, const Vector3& v) { return a.Apply(v); }
+inline Vector3 operator*(const Matrix3& a, const Vector3& v) {
+  return a.Apply(v);
+}

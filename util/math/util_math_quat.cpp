@@ -5,7 +5,9 @@
 
 namespace {
 
-inline float F(double v) { return static_cast<float>(v); }
+inline float F(double v) {
+  return static_cast<float>(v);
+}
 
 }  // namespace
 
@@ -46,7 +48,7 @@ Quat Quat::Pow(float t) const {
   const double len = std::sqrt(dx * dx + dy * dy + dz * dz);
   // atan2 lies in [0, π] as len ≥ 0: h is the scaled half angle.
   const double h = std::atan2(len, dw) * static_cast<double>(t);
-  const float s = F(std::sin(h) / len);  // s is rounded to float before use
+  const float s = F(std::sin(h) / len);                     // s is rounded to float before use
   if (!::IsFinite(s)) return Quat{0.0f, 0.0f, 0.0f, 1.0f};  // no vector part: 0/0 or x/0
   const double ds = s;
   const double hf = static_cast<float>(h);  // the cosine takes h rounded to float

@@ -11,4 +11,6 @@ float qvl_SysFrexp(float value, int* exp) {
   return m;
 }
 
-float qvl_SysLdexp(float value, int exp) { return std::ldexp(value, exp); }
+float qvl_SysLdexp(float value, int exp) {
+  return std::ldexp(value, exp);
+}

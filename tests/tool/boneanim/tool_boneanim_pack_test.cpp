@@ -1,5 +1,7 @@
 // Tests of key packing: the fixed examples bit for bit, the guarded inputs,
 // and a large randomised unpack round trip against the stated steps.
+#include "tool/boneanim/tool_boneanim_pack.h"
+
 #include <gtest/gtest.h>
 
 #include <cfloat>
@@ -8,7 +10,6 @@
 #include <limits>
 #include <random>
 
-#include "tool/boneanim/tool_boneanim_pack.h"
 #include "util/sys/util_sys_math.h"
 
 namespace {
@@ -16,7 +17,9 @@ namespace {
 constexpr float kInf = std::numeric_limits<float>::infinity();
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
-std::uint32_t U(std::int32_t w) { return static_cast<std::uint32_t>(w); }
+std::uint32_t U(std::int32_t w) {
+  return static_cast<std::uint32_t>(w);
+}
 
 TEST(PackTransl, FixedExamples) {
   struct Case {
@@ -62,8 +65,10 @@ TEST(PackQuat, FixedExamples) {
     std::uint32_t word;
   };
   const Case cases[] = {
-      {{0.0f, 0.0f, 0.0f, 1.0f}, 0x1FF7FDFFu},         {{0.0f, 0.0f, 0.0f, -1.0f}, 0x1FF7FDFFu},
-      {{1.0f, 0.0f, 0.0f, 0.0f}, 0x1FF7FFFEu},         {{0.5f, 0.5f, 0.5f, 0.5f}, 0x27F9FE7Fu},
+      {{0.0f, 0.0f, 0.0f, 1.0f}, 0x1FF7FDFFu},
+      {{0.0f, 0.0f, 0.0f, -1.0f}, 0x1FF7FDFFu},
+      {{1.0f, 0.0f, 0.0f, 0.0f}, 0x1FF7FFFEu},
+      {{0.5f, 0.5f, 0.5f, 0.5f}, 0x27F9FE7Fu},
       {{0.0f, 0.0f, 0.70710678f, 0.70710678f}, 0x2FF7FDFFu},
   };
   for (const Case& c : cases) EXPECT_EQ(U(PackQuat(c.q)), c.word) << c.q.x << " " << c.q.z << " " << c.q.w;
@@ -71,8 +76,11 @@ TEST(PackQuat, FixedExamples) {
 }
 
 TEST(PackQuat, ZeroAndNonFiniteGiveIdentityWord) {
-  const Quat bad[] = {{0.0f, 0.0f, 0.0f, 0.0f}, {-0.0f, 0.0f, -0.0f, 0.0f}, {kNaN, 0.0f, 0.0f, 1.0f},
-                      {0.0f, kInf, 0.0f, 1.0f}, {0.0f, 0.0f, 0.0f, -kInf}};
+  const Quat bad[] = {{0.0f, 0.0f, 0.0f, 0.0f},
+                      {-0.0f, 0.0f, -0.0f, 0.0f},
+                      {kNaN, 0.0f, 0.0f, 1.0f},
+                      {0.0f, kInf, 0.0f, 1.0f},
+                      {0.0f, 0.0f, 0.0f, -kInf}};
   for (const Quat& q : bad) EXPECT_EQ(U(PackQuat(q)), 0x1FF7FDFFu);
 }
 
@@ -158,7 +166,8 @@ TEST(PackQuat, RandomRoundTripWithinOneStep) {
     Quat q{comp(rng), comp(rng), comp(rng), comp(rng)};
     const int k = scale(rng);
     q = Quat{std::ldexp(q.x, k), std::ldexp(q.y, k), std::ldexp(q.z, k), std::ldexp(q.w, k)};
-    const double s = std::fabs(double(q.x)) + std::fabs(double(q.y)) + std::fabs(double(q.z)) + std::fabs(double(q.w));
+    const double s =
+        std::fabs(double(q.x)) + std::fabs(double(q.y)) + std::fabs(double(q.z)) + std::fabs(double(q.w));
     if (s == 0.0) continue;
     const std::uint32_t w = static_cast<std::uint32_t>(PackQuat(q));
     if ((w >> 30) != 0u) ++failures;
