@@ -222,32 +222,18 @@ void GetAnimRange(const LoadedAnim& map, float& rangeStart, float& rangeEnd) {
   }
 }
 
-RelativeAnim* CalcRelativeAnim(qvl_CUtilMsgHandler* handler, qvl_CUtilMemPool* pool, const qvl_CUtilStr& refdir,
-                               const BoneAnimJob* job) {
-  // 1. Paths resolved against the reference directory.
-  const qvl_CUtilStr refPath = qvl_CUtilFilesystem::GetAlignedPath(refdir, qvl_CUtilStr(job->ref_path));
-  const qvl_CUtilStr animPath = qvl_CUtilFilesystem::GetAlignedPath(refdir, qvl_CUtilStr(job->anim_path));
+RelativeAnim* CalcRelativeFromMaps(qvl_CUtilMsgHandler* handler, qvl_CUtilMemPool* pool, const BoneAnimJob* job,
+                                   const LoadedAnim& ref, const LoadedAnim& anim, const qvl_CUtilStr& animPath,
+                                   const qvl_CUtilStr& refPath) {
   const qvl_CUtilStr info(job->info);
-
-  // Declared in the reverse order of their teardown: the kept map, the
-  // animation map and stream, then the reference map and stream.
-  qvl_CUtilPtr<qvl_CUtilStream> refStream;
-  ScopedMap ref;
-  qvl_CUtilPtr<qvl_CUtilStream> animStream;
-  ScopedMap anim;
+  // The kept bones by name; emptied after the scratch arrays are released.
   ScopedMap keptMap;
 
-  // 2.-4. Loading.
-  ReportProgress(handler, "load_ref", "Loading reference file \"[1]\"...", refPath);
-  OpenAndLoad(handler, pool, refPath, refStream, &ref.map);
-  ReportProgress(handler, "load_anim", "Loading animation file \"[1]\"...", animPath);
-  OpenAndLoad(handler, pool, animPath, animStream, &anim.map);
-
   // 5. Relative paths; identity bones are dropped.
-  for (const PathNode* node = anim.map.GetFirstNode(); node; node = node->GetNext()) {
+  for (const PathNode* node = anim.GetFirstNode(); node; node = node->GetNext()) {
     const AnimPath* path = node->path;
     Pose refPose{Vector3{0.0f, 0.0f, 0.0f}, Quat{0.0f, 0.0f, 0.0f, 1.0f}};
-    const PathNode* found = FindPathNode(ref.map, path->name);
+    const PathNode* found = FindPathNode(ref, path->name);
     if (found && CompareNames(found->key, path->name) == 0) {
       // The reference pose is each track's first key (zeros for an empty track).
       refPose.transl = SampleAt(found->path->translTrack, -FLT_MAX);
@@ -274,9 +260,31 @@ RelativeAnim* CalcRelativeAnim(qvl_CUtilMsgHandler* handler, qvl_CUtilMemPool* p
 
   // 7. The record.
   RelativeAnim* result = static_cast<RelativeAnim*>(pool->Alloc(sizeof(RelativeAnim), alignof(RelativeAnim)));
-  GetAnimRange(anim.map, result->rangeStart, result->rangeEnd);
+  GetAnimRange(anim, result->rangeStart, result->rangeEnd);
 
   // 8. Key set, key matrix, reports, masks, summary.
-  FillRelativeAnim(handler, pool, job, anim.map, kept, animPath, refPath, result);
+  FillRelativeAnim(handler, pool, job, anim, kept, animPath, refPath, result);
   return result;
+}
+
+RelativeAnim* CalcRelativeAnim(qvl_CUtilMsgHandler* handler, qvl_CUtilMemPool* pool, const qvl_CUtilStr& refdir,
+                               const BoneAnimJob* job) {
+  // 1. Paths resolved against the reference directory.
+  const qvl_CUtilStr refPath = qvl_CUtilFilesystem::GetAlignedPath(refdir, qvl_CUtilStr(job->ref_path));
+  const qvl_CUtilStr animPath = qvl_CUtilFilesystem::GetAlignedPath(refdir, qvl_CUtilStr(job->anim_path));
+
+  // Declared in the reverse order of their teardown: the animation map and
+  // stream, then the reference map and stream.
+  qvl_CUtilPtr<qvl_CUtilStream> refStream;
+  ScopedMap ref;
+  qvl_CUtilPtr<qvl_CUtilStream> animStream;
+  ScopedMap anim;
+
+  // 2.-4. Loading.
+  ReportProgress(handler, "load_ref", "Loading reference file \"[1]\"...", refPath);
+  OpenAndLoad(handler, pool, refPath, refStream, &ref.map);
+  ReportProgress(handler, "load_anim", "Loading animation file \"[1]\"...", animPath);
+  OpenAndLoad(handler, pool, animPath, animStream, &anim.map);
+
+  return CalcRelativeFromMaps(handler, pool, job, ref.map, anim.map, animPath, refPath);
 }

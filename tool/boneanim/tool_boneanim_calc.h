@@ -38,6 +38,14 @@ struct RelativeAnim {
 RelativeAnim* CalcRelativeAnim(qvl_CUtilMsgHandler* handler, qvl_CUtilMemPool* pool, const qvl_CUtilStr& refdir,
                                const BoneAnimJob* job);
 
+// Steps after loading, on the two loaded maps: relative paths, identity
+// filter, then the record (as CalcRelativeAnim, which calls it). animPath and
+// refPath are the resolved paths the messages name. Separate so that the
+// calculation can be measured without the file reading.
+RelativeAnim* CalcRelativeFromMaps(qvl_CUtilMsgHandler* handler, qvl_CUtilMemPool* pool, const BoneAnimJob* job,
+                                   const LoadedAnim& ref, const LoadedAnim& anim, const qvl_CUtilStr& animPath,
+                                   const qvl_CUtilStr& refPath);
+
 // path expressed relative to refPose: a new pool path (sharing path's name
 // pointer) with one translation and one rotation key at every distinct key
 // time of path's two tracks, each the sampled pose taken through

@@ -89,14 +89,14 @@ BoneAnimJob* MakeJob(Env& env, const JobSpec& spec) {
   return job;
 }
 
-struct Run {
+struct CalcRun {
   TempDir dir;
   Env env;
   RelativeAnim* result = nullptr;
   std::string refPath;
   std::string animPath;
 
-  Run(const std::vector<Bone>& ref, const std::vector<Bone>& anim, const JobSpec& spec) {
+  CalcRun(const std::vector<Bone>& ref, const std::vector<Bone>& anim, const JobSpec& spec) {
     refPath = dir.Write("ref.kvt", PathFile(ref));
     animPath = dir.Write("anim.kvt", PathFile(anim));
     result = CalcRelativeAnim(env.handler.Get(), env.pool.Get(), dir.Path().c_str(), MakeJob(env, spec));
@@ -142,7 +142,7 @@ TEST(CalcRelativeAnim, MessagesInOrderWithTheirInfos) {
   spec.doTransl = false;
   spec.doQuat = false;
   spec.epsQuat = 1e-5f;  // C's inverse-times-itself is the identity only within rounding
-  Run run(ref, anim, spec);
+  CalcRun run(ref, anim, spec);
   const std::string ctx = "job.kvt:1:1";
   const std::string p = " | " + run.animPath + " | " + run.refPath;
   const std::string id = "tool/boneanim/tool_boneanim_calc.";
@@ -185,7 +185,7 @@ TEST(CalcRelativeAnim, RelativeToTheReferencePose) {
   // one unit along world y, which is the reference's local x.
   const std::vector<Bone> ref = {{"A", {F(5, {1, 0, 0}, kRotZ90), F(6, {9, 9, 9})}}};  // first key counts
   const std::vector<Bone> anim = {{"A", {F(0, {1, 1, 0}, kRotZ90)}}};
-  Run run(ref, anim, JobSpec{});
+  CalcRun run(ref, anim, JobSpec{});
   ASSERT_EQ(run.BoneNames(), (std::vector<std::string>{"A"}));
   ASSERT_EQ(run.result->keys.count, 1);
   ExpectPose(run.Key(0, 0), {1, 0, 0}, kId);
@@ -205,7 +205,7 @@ TEST(CalcRelativeAnim, ZeroReferenceRotationDropsTheBoneSilently) {
   RelativeAnim* r = CalcRelativeAnim(env.handler.Get(), env.pool.Get(), dir.Path().c_str(), MakeJob(env, spec));
   EXPECT_EQ(env.Ids(), (std::vector<std::string>{"1 load_ref", "1 load_anim", "1 result", "2 no_bones"}));
   EXPECT_EQ(r->boneNames.count, 0);
-  EXPECT_EQ(Run::Strings(r->maskNames), (std::vector<std::string>{"A"}));  // dropped bones still get masks
+  EXPECT_EQ(CalcRun::Strings(r->maskNames), (std::vector<std::string>{"A"}));  // dropped bones still get masks
 }
 
 TEST(CalcRelativeAnim, HemisphereRules) {
@@ -216,7 +216,7 @@ TEST(CalcRelativeAnim, HemisphereRules) {
       // The second key lies in the other hemisphere of the first and is negated.
       {"B", {F(0, {0, 0, 0}, Quat{0, 0, 0, -1}), F(1, {0, 0, 0}, Quat{0, 0, 0.70710678f, -0.70710678f})}},
   };
-  Run run(ref, anim, JobSpec{});
+  CalcRun run(ref, anim, JobSpec{});
   EXPECT_EQ(run.BoneNames(), (std::vector<std::string>{"B"}));
   ASSERT_EQ(run.result->keys.count, 2);
   EXPECT_EQ(std::bit_cast<std::uint32_t>(run.Key(0, 0).quat.w), 0x3F800000u);
@@ -246,7 +246,7 @@ TEST(CalcRelativeAnim, DeviationReportsTakeTheLargestValueAfterSnapping) {
     spec.doTransl = c.doTransl;
     spec.doQuat = c.doQuat;
     spec.epsTransl = 0.5f;
-    Run run(ref, anim, spec);
+    CalcRun run(ref, anim, spec);
     EXPECT_EQ(run.env.Ids(), c.ids) << c.doTransl << c.doQuat;
     for (const auto& e : run.env.collector.GetEntries()) {
       std::string id = e.msg.GetId().GetChars();
@@ -291,7 +291,7 @@ TEST(CalcRelativeAnim, MasksTakeTheLargestMatchingWeight) {
   for (const Case& c : cases) {
     JobSpec spec;
     spec.masks = c.masks;
-    Run run(ref, anim, spec);
+    CalcRun run(ref, anim, spec);
     EXPECT_EQ(run.MaskNames(), c.names);
     ASSERT_EQ(run.result->maskWeights.count, static_cast<int>(c.weights.size()));
     for (std::size_t i = 0; i < c.weights.size(); ++i)
@@ -308,7 +308,7 @@ TEST(CalcRelativeAnim, RangeCoversEveryAnimationPath) {
       {"B", {F(0, {0, 0, 0})}, -2.0f, 0.5f},  // dropped as identity
       {"C", {F(0, {1, 0, 0})}, NAN, 3.0f},    // not in the reference; NaN replaces nothing
   };
-  Run run({{"A", {F(0, {0, 0, 0})}}, {"B", {F(0, {0, 0, 0})}}}, anim, JobSpec{});
+  CalcRun run({{"A", {F(0, {0, 0, 0})}}, {"B", {F(0, {0, 0, 0})}}}, anim, JobSpec{});
   EXPECT_EQ(run.result->rangeStart, -2.0f);
   EXPECT_EQ(run.result->rangeEnd, 3.0f);
 }
@@ -318,7 +318,7 @@ TEST(CalcRelativeAnim, EmptyAnimationGivesNoBones) {
   spec.doTransl = false;
   spec.doQuat = false;
   spec.masks = {{"*", 1.0f}};
-  Run run({{"A", {F(0, {0, 0, 0})}}}, {}, spec);
+  CalcRun run({{"A", {F(0, {0, 0, 0})}}}, {}, spec);
   EXPECT_EQ(run.result->rangeStart, FLT_MAX);
   EXPECT_EQ(run.result->rangeEnd, -FLT_MAX);
   EXPECT_EQ(run.result->keyTimes.count, 0);
@@ -344,7 +344,7 @@ TEST(CalcRelativeAnim, EmptyReferencePathComputesAgainstTheIdentity) {
   EXPECT_EQ(env.Ids(), (std::vector<std::string>{"1 load_ref", "1 load_anim", "2 ref_not_defined",
                                                  "2 ref_not_defined", "1 result"}));
   EXPECT_STREQ(env.collector.GetEntries()[0].msg.GetInfo(1).GetChars(), "");
-  ASSERT_EQ(Run::Strings(r->boneNames), (std::vector<std::string>{"A"}));
+  ASSERT_EQ(CalcRun::Strings(r->boneNames), (std::vector<std::string>{"A"}));
   EXPECT_EQ(r->keys.RefAt(0).transl.z, 3.0f);  // absolute values
 }
 

@@ -145,7 +145,9 @@ TEST(LoadPathAnim, DuplicateAndNamelessPathsAndByteOrder) {
   ASSERT_NE(a, nullptr);
   EXPECT_EQ(a->path->rangeStart, 3.0f);
   EXPECT_EQ(a->path->rangeEnd, 4.0f);
-  EXPECT_EQ(a->key, a->path->name);  // the key is the path's own name pointer
+  // The node keeps the first path's name pointer as its key.
+  EXPECT_NE(a->key, a->path->name);
+  EXPECT_STREQ(a->key, a->path->name);
   PathNode* nameless = map.GetFirstNode();
   EXPECT_EQ(nameless->path->name, nullptr);
   EXPECT_EQ(nameless->path->rangeStart, 7.0f);
