@@ -1,0 +1,210 @@
+// Tests of the sequential reader in both encodings: lenient reads, skipping of
+// unread values and keys, balanced loops after errors, and the end of reading
+// after a syntax error.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "tests/util/kvt/util_kvt_test_util.h"
+#include "util/kvt/util_kvt_seqread.h"
+
+namespace {
+
+// The same tree as text or, re-encoded, as binary.
+class KvtSeqRead : public ::testing::TestWithParam<bool> {
+protected:
+  struct Reader {
+    KvtTestHandler h;
+    qvl_CUtilPtr<qvl_CUtilStream> stream;
+    qvl_CUtilKvtSeqRead* r = nullptr;
+    ~Reader() { qvl_CUtilPtrBase::RefReleaseOf(r); }
+    qvl_CUtilKvtSeqRead* operator->() { return r; }
+  };
+  // A reader on text, or on its binary encoding when the parameter is true.
+  void Open(Reader& rd, const std::string& text) {
+    std::string data = text;
+    if (GetParam()) {
+      KvtTestHandler conv;
+      data = KvtConvert(conv.Get(), text, qvl_KvtFlagBinary);
+      ASSERT_EQ(conv.Count(), 0) << conv.LineAt(0);
+    }
+    rd.stream.Set(new qvl_CUtilMemStream(data, "s.kvt"));
+    rd.r = qvl_CUtilKvtWork::CreateSeqReadStreamSimple(rd.h.Get(), "", rd.stream.Get(), true);
+    ASSERT_NE(rd.r, nullptr);
+  }
+};
+
+TEST_P(KvtSeqRead, WalksAPathAnimationLikeALoader) {
+  Reader rd;
+  Open(rd, "format \"quorvel_path_5\"\nunknown { deep { x 1 } 2 3 } 4 \"s\"\n"
+           "data { path_array { name \"Hips\" extra 9 range 0 1.5 frame_array { key 0.5 transl 1 2 3 4 quat 0 0 0 1 }"
+           " { key 1 } } }\n");
+  std::vector<std::string> seen;
+  while (rd->IsKey() > 0) {
+    qvl_CUtilStr key = rd->ReadKey();
+    if (key == "format") {
+      seen.push_back(Cat({"format=", rd->ReadStr().View()}));
+    } else if (key == "data") {
+      rd->BeginChunk();
+      while (rd->IsKey() > 0) {
+        qvl_CUtilStr dk = rd->ReadKey();
+        while (dk == "path_array" && rd->IsValue() > 0) {
+          rd->BeginChunk();
+          while (rd->IsKey() > 0) {
+            qvl_CUtilStr pk = rd->ReadKey();
+            if (pk == "name") seen.push_back(Cat({"name=", rd->ReadStr().View()}));
+            if (pk == "range") {
+              float a = rd->ReadFloat();
+              float b = rd->ReadFloat();
+              seen.push_back(Cat({"range=", std::to_string(a), ",", std::to_string(b)}));
+            }
+            while (pk == "frame_array" && rd->IsValue() > 0) {
+              rd->BeginChunk();
+              std::string frame = "frame";
+              while (rd->IsKey() > 0) {
+                qvl_CUtilStr fk = rd->ReadKey();
+                if (fk == "key") frame += Cat({" key=", std::to_string(rd->ReadFloat())});
+                if (fk == "transl") {
+                  for (int i = 0; i < 3; ++i) frame += Cat({" ", std::to_string(static_cast<int>(rd->ReadFloat()))});
+                }
+                rd->EndKey();  // skips the fourth value of transl and all of quat
+              }
+              rd->EndChunk();
+              seen.push_back(frame);
+            }
+            rd->EndKey();
+          }
+          rd->EndChunk();
+        }
+        rd->EndKey();
+      }
+      rd->EndChunk();
+    }
+    rd->EndKey();  // skips the unread "unknown" with its nested chunks
+  }
+  rd->Finish();
+  EXPECT_EQ(rd.h.Count(), 0) << rd.h.LineAt(0);
+  EXPECT_EQ(seen, (std::vector<std::string>{"format=quorvel_path_5", "name=Hips", "range=0.000000,1.500000",
+                                            "frame key=0.500000 1 2 3", "frame key=1.000000"}));
+}
+
+TEST_P(KvtSeqRead, WrongTypesAndMissingValuesReadAsDefaults) {
+  Reader rd;
+  Open(rd, "a \"s\" 2 { x 1 } 3\nb 7\nc 1.5\n");
+  ASSERT_EQ(rd->IsKey(), 1);
+  EXPECT_EQ(rd->ReadKey().View(), "a");
+  EXPECT_EQ(rd->ReadFloat(), 0.0f);  // a string: type error, consumed
+  EXPECT_EQ(rd->ReadFloat(), 2.0f);  // an int converts
+  EXPECT_EQ(rd->ReadStr().View(), "");  // a chunk: type error, skipped whole
+  EXPECT_EQ(rd->ReadFloat(), 3.0f);
+  EXPECT_EQ(rd->IsValue(), 0);
+  EXPECT_EQ(rd->ReadFloat(), 0.0f);  // no further value
+  rd->EndKey();
+  EXPECT_EQ(rd->ReadKey().View(), "b");
+  rd->BeginChunk();  // an int: error, an empty chunk is entered
+  EXPECT_EQ(rd->IsKey(), 0);
+  EXPECT_EQ(rd->ReadKey().View(), "");
+  rd->EndChunk();
+  EXPECT_EQ(rd->IsValue(), 0);
+  rd->EndKey();
+  EXPECT_EQ(rd->ReadKey().View(), "c");
+  EXPECT_EQ(rd->ReadStr().View(), "");
+  rd->EndKey();
+  EXPECT_EQ(rd->IsKey(), 0);
+  rd->Finish();
+  const bool bin = GetParam();
+  std::vector<std::string> ids;
+  for (int i = 0; i < rd.h.Count(); ++i) ids.push_back(rd.h.IdAt(i));
+  EXPECT_EQ(ids, (std::vector<std::string>{
+                     bin ? "util/kvt/util_kvt_reader.type@s.kvt:@19" : "util/kvt/util_kvt_reader.type@s.kvt:1:3",
+                     bin ? "util/kvt/util_kvt_reader.type@s.kvt:@33" : "util/kvt/util_kvt_reader.type@s.kvt:1:9",
+                     bin ? "util/kvt/util_kvt_reader.missing@s.kvt:@59"
+                         : "util/kvt/util_kvt_reader.missing@s.kvt:2:1",
+                     bin ? "util/kvt/util_kvt_reader.type@s.kvt:@70" : "util/kvt/util_kvt_reader.type@s.kvt:2:3",
+                     bin ? "util/kvt/util_kvt_reader.type@s.kvt:@85" : "util/kvt/util_kvt_reader.type@s.kvt:3:3",
+                 }));
+  EXPECT_EQ(rd.h.LineAt(0).substr(rd.h.LineAt(0).find("error:")),
+            "error: Key 'a' expects a float, found a string. [util/kvt/util_kvt_reader.type]");
+}
+
+TEST_P(KvtSeqRead, EndChunkSkipsUnreadKeysAndGetInfoNamesTheKey) {
+  Reader rd;
+  Open(rd, "outer {\n  a 1\n  b { c { d 2 } }\n}\nnext 3\n");
+  EXPECT_EQ(rd->GetInfo().View(), GetParam() ? "s.kvt:@0" : "s.kvt:1:1");
+  rd->ReadKey();
+  rd->BeginChunk();
+  EXPECT_EQ(rd->ReadKey().View(), "a");
+  EXPECT_EQ(rd->GetInfo().View(), GetParam() ? "s.kvt:@19" : "s.kvt:2:3");
+  rd->EndChunk();  // closes "a", skips "b" with its nested chunks
+  rd->EndKey();
+  EXPECT_EQ(rd->ReadKey().View(), "next");
+  EXPECT_EQ(rd->ReadFloat(), 3.0f);
+  EXPECT_EQ(rd->IsKey(), 0);
+  rd->Finish();
+  EXPECT_EQ(rd.h.Count(), 0) << rd.h.LineAt(0);
+}
+
+TEST_P(KvtSeqRead, FinishSkipsWhatWasNotRead) {
+  Reader rd;
+  Open(rd, "a 1\nb { c 2 }\n");
+  rd->Finish();
+  EXPECT_EQ(rd.h.Count(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Encodings, KvtSeqRead, ::testing::Values(false, true),
+                         [](const auto& param) { return param.param ? "Binary" : "Text"; });
+
+// After a syntax error no level sees a further key, and the error is reported once.
+TEST(KvtSeqReadText, SyntaxErrorEndsEveryLoop) {
+  KvtTestHandler h;
+  qvl_CUtilPtr<qvl_CUtilStream> stream(
+      new qvl_CUtilMemStream("a { b { c { } = } d 2 } e 3\n", "s.kvt"));
+  qvl_CUtilKvtSeqRead* r = qvl_CUtilKvtWork::CreateSeqReadStreamSimple(h.Get(), "", stream.Get(), true);
+  int keys = 0;
+  int loops = 0;
+  // A generic walker that enters every chunk and reads every value as a float.
+  std::function<void()> walk = [&]() {
+    while (r->IsKey() > 0 && ++loops < 100) {
+      r->ReadKey();
+      ++keys;
+      while (r->IsValue() > 0 && ++loops < 100) {
+        r->BeginChunk();
+        walk();
+        r->EndChunk();
+      }
+      r->ReadFloat();
+      r->EndKey();
+    }
+  };
+  walk();
+  r->Finish();
+  qvl_CUtilPtrBase::RefReleaseOf(r);
+  EXPECT_EQ(keys, 3);  // a, b, c
+  ASSERT_EQ(h.Count(), 1);
+  EXPECT_EQ(h.IdAt(0), "util/kvt/util_kvt_text.syntax@s.kvt:1:15");
+}
+
+TEST(KvtSeqReadText, NullStreamGivesNoReaderAndNamesComeFromThePath) {
+  EXPECT_EQ(qvl_CUtilKvtWork::CreateSeqReadStreamSimple(nullptr, "x", nullptr, true), nullptr);
+  KvtTestHandler h;
+  qvl_CUtilPtr<qvl_CUtilStream> stream(new qvl_CUtilMemStream("a \"x\"", "anim.kvt"));
+  qvl_CUtilKvtSeqRead* r = qvl_CUtilKvtWork::CreateSeqReadStreamSimple(h.Get(), "", stream.Get(), true);
+  EXPECT_EQ(r->GetRefCnt(), 1);
+  EXPECT_EQ(r->GetMsgHandler(), h.Get());
+  r->ReadKey();
+  r->ReadFloat();
+  qvl_CUtilPtrBase::RefReleaseOf(r);
+  ASSERT_EQ(h.Count(), 1);
+  EXPECT_EQ(h.IdAt(0), "util/kvt/util_kvt_reader.type@anim.kvt:1:3");
+}
+
+TEST(KvtSeqReadText, ErrorsAreThrownWithoutHandler) {
+  qvl_CUtilPtr<qvl_CUtilStream> stream(new qvl_CUtilMemStream("a \"x\"", "anim.kvt"));
+  qvl_CUtilKvtSeqRead* r = qvl_CUtilKvtWork::CreateSeqReadStreamSimple(nullptr, "", stream.Get(), true);
+  EXPECT_EQ(r->GetMsgHandler(), nullptr);
+  r->ReadKey();
+  EXPECT_THROW(r->ReadFloat(), qvl_CUtilMsg);
+  qvl_CUtilPtrBase::RefReleaseOf(r);
+}
+
+}  // namespace
