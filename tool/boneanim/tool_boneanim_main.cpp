@@ -7,6 +7,7 @@
 #include "tool/boneanim/tool_boneanim_calc.h"
 #include "tool/boneanim/tool_boneanim_job.h"
 #include "tool/boneanim/tool_boneanim_raise.h"
+#include "tool/boneanim/tool_boneanim_write.h"
 #include "util/cmdline/util_cmdline_cmdline.h"
 #include "util/file/util_file_cachedfile.h"
 #include "util/file/util_file_destfile.h"
@@ -128,7 +129,8 @@ void GuardedRun::Execute(qvl_CUtilMsgHandler* handler, qvl_CUtilStdIo* stdIo, in
   // Step 15: the destination stream; its bytes become the file only on Close.
   destStream.Set(new qvl_CUtilDestFile(handler, "", "", destPath, true, -1));
 
-  // Step 16: the runtime animation is written here (WriteRuntimeAnim).
+  // Step 16: the runtime animation, text or binary.
+  WriteRuntimeAnim(destStream.Get(), binary, result);
 
   // Step 17: only an error-free run makes the destination final.
   if (stdIo->GetErrorCnt() == 0) destStream->Close();
