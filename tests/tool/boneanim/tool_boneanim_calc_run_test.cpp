@@ -1,46 +1,17 @@
 // The built boneanim program running the calculation: progress and summary
 // lines, the calculation's errors with their contexts, exit codes.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "tests/util/file/util_file_testdir.h"
+#include "tests/util/file/util_file_testprogram.h"
 
 namespace {
 
-struct Outcome {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
-
-// Runs the program with args in the directory cwd; both streams go to files
-// outside cwd so that the directory listing shows only what the run made.
-Outcome RunTool(const std::string& cwd, const std::vector<std::string>& args) {
-  qvl_TestDir capture;
-  const std::string outPath = capture / "stdout", errPath = capture / "stderr";
-  Outcome r;
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    int o = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    int e = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (o < 0 || e < 0 || ::dup2(o, 1) < 0 || ::dup2(e, 2) < 0 || ::chdir(cwd.c_str()) != 0) ::_exit(120);
-    std::vector<char*> argv{const_cast<char*>(QVL_BONEANIM_EXE)};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    ::execv(QVL_BONEANIM_EXE, argv.data());
-    ::_exit(121);
-  }
-  int status = 0;
-  if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status)) r.exitCode = WEXITSTATUS(status);
-  r.out = qvl_TestDir::ReadFile(outPath);
-  r.err = qvl_TestDir::ReadFile(errPath);
-  return r;
+qvl_TestOutcome RunTool(const std::string& cwd, const std::vector<std::string>& args) {
+  return qvl_TestRunProgram(QVL_BONEANIM_EXE, cwd, args);
 }
 
 const char* kRef =
@@ -85,7 +56,7 @@ TEST(BoneAnimCalcProgram, ProgressSummaryAndErrorsWithTheirContexts) {
                          "mask_array { bone_pat \"H*\" wgh 0.5 }\n");
   const std::string ref = dir / "rig/ref.kvt";
   const std::string anim = dir / "rig/walk.kvt";
-  const Outcome r = RunTool(dir.Path(), {"job.kvt", "out.kvt", "-refdir", "rig"});
+  const qvl_TestOutcome r = RunTool(dir.Path(), {"job.kvt", "out.kvt", "-refdir", "rig"});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.out, "Loading reference file \"" + ref + "\"...\n" + "Loading animation file \"" + anim +
                        "\"...\n" + "Processed animation \"" + anim + "\" relative to \"" + ref +
@@ -112,7 +83,7 @@ TEST(BoneAnimCalcProgram, QuietRunWithoutErrorsWritesTheDestination) {
   qvl_TestDir::WriteFile(dir / "ref.kvt", ref);
   qvl_TestDir::WriteFile(dir / "job.kvt",
                          "ref_path \"ref.kvt\" anim_path \"walk.kvt\" do_transl true do_quat true\n");
-  const Outcome r = RunTool(dir.Path(), {"job.kvt", "out.kvt", "-quiet", "1"});
+  const qvl_TestOutcome r = RunTool(dir.Path(), {"job.kvt", "out.kvt", "-quiet", "1"});
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.out, "Errors: 0\nDone.\n");
   EXPECT_EQ(r.exitCode, 0);
@@ -124,7 +95,7 @@ TEST(BoneAnimCalcProgram, AnimationOfAnotherFormatIsNamedWithItsPlace) {
   qvl_TestDir::WriteFile(dir / "ref.kvt", kRef);
   qvl_TestDir::WriteFile(dir / "anim.kvt", "format \"quorvel_boneanim_runtime_164x12\"\ndata { }\n");
   qvl_TestDir::WriteFile(dir / "job.kvt", "ref_path \"ref.kvt\" anim_path \"anim.kvt\"\n");
-  const Outcome r = RunTool(dir.Path(), {"job.kvt", "out.kvt", "-quiet", "1"});
+  const qvl_TestOutcome r = RunTool(dir.Path(), {"job.kvt", "out.kvt", "-quiet", "1"});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.err,
             (dir / "anim.kvt") +

@@ -1,45 +1,16 @@
 // The built boneanim program run as a user runs it: usage, messages, exit codes, destination.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "tests/util/file/util_file_testdir.h"
+#include "tests/util/file/util_file_testprogram.h"
 
 namespace {
 
-struct Outcome {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
-
-// Runs the program with args in the directory cwd and collects both streams.
-Outcome RunTool(const std::string& cwd, const std::vector<std::string>& args) {
-  const std::string outPath = cwd + "/.stdout", errPath = cwd + "/.stderr";
-  Outcome r;
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    int o = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    int e = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (o < 0 || e < 0 || ::dup2(o, 1) < 0 || ::dup2(e, 2) < 0 || ::chdir(cwd.c_str()) != 0) ::_exit(120);
-    std::vector<char*> argv{const_cast<char*>(QVL_BONEANIM_EXE)};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    ::execv(QVL_BONEANIM_EXE, argv.data());
-    ::_exit(121);
-  }
-  int status = 0;
-  if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status)) r.exitCode = WEXITSTATUS(status);
-  r.out = qvl_TestDir::ReadFile(outPath);
-  r.err = qvl_TestDir::ReadFile(errPath);
-  std::filesystem::remove(outPath);
-  std::filesystem::remove(errPath);
-  return r;
+qvl_TestOutcome RunTool(const std::string& cwd, const std::vector<std::string>& args) {
+  return qvl_TestRunProgram(QVL_BONEANIM_EXE, cwd, args);
 }
 
 // Writes a job to jobPath whose run reports no error: one bone that moves
@@ -60,7 +31,7 @@ void WriteValidJob(const qvl_TestDir& src, const std::string& jobPath) {
 
 TEST(BoneAnimProgram, NoArgumentsPrintsTheUsageExactly) {
   qvl_TestDir dir;
-  const Outcome r = RunTool(dir.Path(), {});
+  const qvl_TestOutcome r = RunTool(dir.Path(), {});
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(r.out,
             "Quorvel Bone Animation \n"
@@ -79,7 +50,7 @@ TEST(BoneAnimProgram, MissingConfigurationIsNamedAndNoDestinationIsLeft) {
   qvl_TestDir dir;
   qvl_TestDir::WriteFile(dir / "older.kvt", "older");
   for (const char* dest : {"out/walk.anim.kvt", "older.kvt"}) {
-    const Outcome r = RunTool(dir.Path(), {"missing.job.kvt", dest});
+    const qvl_TestOutcome r = RunTool(dir.Path(), {"missing.job.kvt", dest});
     EXPECT_EQ(r.exitCode, 1) << dest;
     // The run goes on with an empty job, which has no bones.
     EXPECT_EQ(r.err, "error: Cannot open \"" + (dir / "missing.job.kvt") +
@@ -123,7 +94,7 @@ TEST(BoneAnimProgram, CommandLineErrorsAreReportedAndTheRunGoesOn) {
        2},
   };
   for (const Case& c : cases) {
-    const Outcome r = RunTool(dir.Path(), c.args);
+    const qvl_TestOutcome r = RunTool(dir.Path(), c.args);
     EXPECT_EQ(r.exitCode, 1) << c.args[0];
     EXPECT_EQ(r.err, c.err);
     EXPECT_TRUE(r.out.ends_with("Errors: " + std::to_string(c.errorCnt) + "\nDone.\n")) << r.out;
@@ -136,7 +107,7 @@ TEST(BoneAnimProgram, AnErrorFreeRunClosesTheDestination) {
   qvl_TestDir dir;
   qvl_TestDir src;
   WriteValidJob(src, dir / "job.kvt");
-  const Outcome r = RunTool(dir.Path(), {"job.kvt", "sub/dir/out.kvt", "-quiet", "1", "-refdir", "ref"});
+  const qvl_TestOutcome r = RunTool(dir.Path(), {"job.kvt", "sub/dir/out.kvt", "-quiet", "1", "-refdir", "ref"});
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(r.out, "Errors: 0\nDone.\n");
   EXPECT_EQ(r.err, "");
