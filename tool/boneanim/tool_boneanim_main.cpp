@@ -55,35 +55,35 @@ qvl_CUtilPtr<T> AdoptRef(T* p) {
 // arguments and option values, parser, exception environment. None of their
 // destructors throws.
 struct GuardedRun {
-  qvl_CUtilExceptionEnv exceptionEnv;  // step 4
-  qvl_CUtilCmdLine cmdLine;            // step 5
-  bool binary = false;                 // step 6: options ...
+  qvl_CUtilExceptionEnv exceptionEnv;
+  qvl_CUtilCmdLine cmdLine;
+  bool binary = false;  // options ...
   qvl_CUtilStr refDir;
   bool quiet = false;
   qvl_CUtilStr cfgArg;  // ... and positional arguments
   qvl_CUtilStr destArg;
-  qvl_CUtilStdIoParam stdIoParam;       // step 7
-  qvl_CUtilPtr<qvl_CUtilMemPool> pool;  // step 8
+  qvl_CUtilStdIoParam stdIoParam;
+  qvl_CUtilPtr<qvl_CUtilMemPool> pool;
   std::optional<qvl_CUtilMemPoolFrm> poolFrm;
-  qvl_CUtilStr refDirPath;  // step 9
+  qvl_CUtilStr refDirPath;  // complete paths
   qvl_CUtilStr cfgPath;
   qvl_CUtilStr destPath;
-  qvl_CUtilPtr<qvl_CUtilCachedFile> cfgStream;  // step 10
-  qvl_CUtilPtr<qvl_CUtilKvtChunk> rootChunk;    // step 11: the configuration's root chunk
-  BoneAnimJob* job = nullptr;                   // step 12: pool memory
-  const RelativeAnim* result = nullptr;         // step 13: pool memory
-  qvl_CUtilPtr<qvl_CUtilDestFile> destStream;   // step 15
+  qvl_CUtilPtr<qvl_CUtilCachedFile> cfgStream;
+  qvl_CUtilPtr<qvl_CUtilKvtChunk> rootChunk;  // the configuration's root chunk
+  BoneAnimJob* job = nullptr;                 // pool memory
+  const RelativeAnim* result = nullptr;       // pool memory
+  qvl_CUtilPtr<qvl_CUtilDestFile> destStream;
 
-  // Steps 5 to 17. Problems of the runtime's operations are reported through
+  // The run up to the closing of the destination. Problems of the runtime's operations are reported through
   // handler and counted by stdIo; only an exception ends the run early.
   void Execute(qvl_CUtilMsgHandler* handler, qvl_CUtilStdIo* stdIo, int argc, char** argv);
 };
 
 void GuardedRun::Execute(qvl_CUtilMsgHandler* handler, qvl_CUtilStdIo* stdIo, int argc, char** argv) {
-  // Step 5: the parser takes the whole argument vector.
+  // The parser takes the whole argument vector.
   cmdLine.AssignArgVecSysChar(handler, "", argc, argv);
 
-  // Step 6: known options first, then the unknown ones, then the positional arguments.
+  // Known options first, then the unknown ones, then the positional arguments.
   binary = cmdLine.ExtractOptBool("-binary");
   refDir = cmdLine.ExtractOptStr("-refdir");
   quiet = cmdLine.ExtractOptBool("-quiet");
@@ -91,7 +91,7 @@ void GuardedRun::Execute(qvl_CUtilMsgHandler* handler, qvl_CUtilStdIo* stdIo, in
   cfgArg = cmdLine.GetCurArgStr(1);
   destArg = cmdLine.GetCurArgStr(2);
 
-  // Step 7: the console settings; the parser's reports above used the defaults.
+  // The console settings; the parser's reports above used the defaults.
   stdIoParam.m_name = "BoneAnim";
   stdIoParam.m_infoDisplay = !quiet;
   stdIoParam.m_errorDisplay = true;
@@ -100,57 +100,57 @@ void GuardedRun::Execute(qvl_CUtilMsgHandler* handler, qvl_CUtilStdIo* stdIo, in
   stdIoParam.m_flushEachLine = true;
   stdIo->SetParam(stdIoParam);
 
-  // Step 8: the run's pool and a scope frame on it.
+  // The run's pool and a scope frame on it.
   pool = AdoptRef(qvl_CUtilMemPoolStdCreator::CreatePrimalMemPool());
   poolFrm.emplace(pool.Get());
 
-  // Step 9: complete paths, the reference directory also when it is empty.
+  // Complete paths, the reference directory also when it is empty.
   refDirPath = qvl_CUtilFilesystem::GetCompletePath(refDir);
   cfgPath = qvl_CUtilFilesystem::GetCompletePath(cfgArg);
   destPath = qvl_CUtilFilesystem::GetCompletePath(destArg);
 
-  // Step 10: the configuration file, read whole; failures are reported by the file.
+  // The configuration file, read whole; failures are reported by the file.
   cfgStream.Set(new qvl_CUtilCachedFile(handler, "", "", cfgPath, 10, -1));
 
-  // Step 11: the configuration as a data tree; an unreadable one arrives as
+  // The configuration as a data tree; an unreadable one arrives as
   // an empty root chunk (its failure already reported), never as null.
   rootChunk = AdoptRef(qvl_CUtilKvtWork::ReadStreamSimple(handler, "", cfgStream.Get(), false));
 
-  // Step 12: the job, zero-filled in the pool (strings null, no masks).
+  // The job, zero-filled in the pool (strings null, no masks).
   job = static_cast<BoneAnimJob*>(pool->Alloc(sizeof(BoneAnimJob), alignof(BoneAnimJob)));
   ReadJob(job, handler, pool.Get(), rootChunk.Get());
 
-  // Step 13: the relative animation.
+  // The relative animation.
   result = CalcRelativeAnim(handler, pool.Get(), refDirPath, job);
 
-  // Step 14: the destination's missing directories; failures are reported.
+  // The destination's missing directories; failures are reported.
   qvl_CUtilFilesystem::CreateFileDirRec(handler, "", destPath);
 
-  // Step 15: the destination stream; its bytes become the file only on Close.
+  // The destination stream; its bytes become the file only on Close.
   destStream.Set(new qvl_CUtilDestFile(handler, "", "", destPath, true, -1));
 
-  // Step 16: the runtime animation, text or binary.
+  // The runtime animation, text or binary.
   WriteRuntimeAnim(destStream.Get(), binary, result);
 
-  // Step 17: only an error-free run makes the destination final.
+  // Only an error-free run makes the destination final.
   if (stdIo->GetErrorCnt() == 0) destStream->Close();
 }
 
-// Steps 1 to 23 for a command line with at least one argument.
+// The whole run for a command line with at least one argument.
 int Run(int argc, char** argv) {
-  // Step 1: the console.
+  // The console.
   qvl_CUtilPtr<qvl_CUtilStdIo> stdIo(new qvl_CUtilStdIo());
-  // Step 2: the handler, forwarding every report to the console.
+  // The handler, forwarding every report to the console.
   qvl_CUtilPtr<qvl_CUtilMsgHandler> handler(new qvl_CUtilMsgHandler());
   handler->RegisterBack(stdIo.Get());
 
-  // Step 3: the guarded region (steps 4 to 19).
+  // The guarded region: everything the run holds lives inside it.
   bool completed = false;
   try {
     GuardedRun run;
     run.Execute(handler.Get(), stdIo.Get(), argc, argv);
-    completed = true;                  // step 18, before step 19 releases what the run holds
-  } catch (const qvl_CUtilMsg& msg) {  // step 20, derived kinds included
+    completed = true;                  // before the run's objects are released
+  } catch (const qvl_CUtilMsg& msg) {  // derived kinds included
     ReportCaught(handler.Get(), msg);
   } catch (const std::exception& e) {
     const qvl_CUtilExceptionStd msg(e);
@@ -160,7 +160,7 @@ int Run(int argc, char** argv) {
     ReportCaughtUnknown(handler.Get(), msg);
   }
 
-  // Steps 21 and 22: the summary and the exit code.
+  // The summary and the exit code.
   stdIo->WriteErrorCnt();
   const int errorCnt = stdIo->GetErrorCnt();
   int exitCode = kExitAborted;
@@ -171,7 +171,7 @@ int Run(int argc, char** argv) {
     stdIo->WriteInfo("Aborted.");
   }
 
-  // Step 23: the handler goes before the console it forwards to.
+  // The handler goes before the console it forwards to.
   handler.Release();
   stdIo.Release();
   return exitCode;

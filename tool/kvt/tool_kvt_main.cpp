@@ -1,4 +1,7 @@
 // kvt: prints, converts and checks data-tree files of either encoding.
+#include <strings.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -25,14 +28,33 @@ const char kUsage[] =
     "  kvt check FILE...                   report every error of each FILE\n"
     "Exit codes: 0 no error, 1 errors, 2 bad command line.\n";
 
-// Standard output as a stream for the writer; it hands over big pieces.
+// Standard output as a stream for the writer; it hands over big pieces. A
+// failed write (a full disk, a closed pipe) is reported once, at level 2, so
+// that the run ends with exit code 1.
 class StdOutStream : public qvl_CUtilStream {
  public:
+  explicit StdOutStream(qvl_CUtilMsgHandler* handler) : m_handler(handler) {}
   qvl_CUtilStr GetPath() const override { return "<stdout>"; }
   bool Write(const void* data, std::size_t size) override {
-    return std::fwrite(data, 1, size, stdout) == size;
+    if (std::fwrite(data, 1, size, stdout) != size) Fail(errno);
+    return !m_failed;
   }
-  bool Close() override { return std::fflush(stdout) == 0; }
+  bool Close() override {
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) Fail(errno);
+    return !m_failed;
+  }
+
+ private:
+  void Fail(int err) {
+    if (m_failed) return;
+    m_failed = true;
+    qvl_CUtilMsg msg("tool/kvt/tool_kvt_main.write_failed", "Cannot write to standard output: [1].");
+    msg.AddInfo("");
+    msg.AddInfo(err ? std::strerror(err) : "write error");
+    m_handler->Report(qvl_MsgLevelError, msg);
+  }
+  qvl_CUtilMsgHandler* m_handler;
+  bool m_failed = false;
 };
 
 // The handler with the console registered; errors are counted by the console.
@@ -94,7 +116,7 @@ int Cat(const char* path) {
   Copy(in, nullptr);
   if (con.Errors() > 0) return kExitErrors;
   in.Rewind(con);
-  qvl_CUtilPtr<StdOutStream> out(new StdOutStream());
+  qvl_CUtilPtr<StdOutStream> out(new StdOutStream(con.handler.Get()));
   Copy(in, MakeWriter(out.Get(), 0).Get());
   return out->Close() && con.Errors() == 0 ? kExitOk : kExitErrors;
 }
@@ -121,13 +143,13 @@ int Check(const std::vector<const char*>& paths) {
   return con.Errors() > 0 ? kExitErrors : kExitOk;
 }
 
-// "true", "1" (resp. "false", "0") into value; false for any other text.
+// "true", "1" (resp. "false", "0"), in any case, into value; false for any other text.
 bool ParseBool(const char* text, bool* value) {
-  if (std::strcmp(text, "true") == 0 || std::strcmp(text, "1") == 0) {
+  if (strcasecmp(text, "true") == 0 || std::strcmp(text, "1") == 0) {
     *value = true;
     return true;
   }
-  if (std::strcmp(text, "false") == 0 || std::strcmp(text, "0") == 0) {
+  if (strcasecmp(text, "false") == 0 || std::strcmp(text, "0") == 0) {
     *value = false;
     return true;
   }

@@ -40,7 +40,9 @@ qvl_CUtilCachedFile::qvl_CUtilCachedFile(qvl_CUtilMsgHandler* handler, const qvl
     : m_name(name.IsEmpty() ? path : name) {
   (void)cacheHint;
   const char* kOpenText = "Cannot open \"[1]\" for reading: [2].";
-  FdCloser file{::open(path.GetChars(), O_RDONLY | O_CLOEXEC)};
+  // Non-blocking, so that a named pipe without a writer cannot hang the open;
+  // it is then refused as not a regular file. Reads of a regular file ignore the flag.
+  FdCloser file{::open(path.GetChars(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
   if (file.fd < 0) {
     ReportFailure(handler, context, "open_failed", kOpenText, path, std::strerror(errno));
     return;

@@ -43,6 +43,9 @@ qvl_CUtilDestFile::qvl_CUtilDestFile(qvl_CUtilMsgHandler* handler, const qvl_CUt
   std::size_t slash = p.rfind('/');
   std::string dir = slash == std::string_view::npos ? std::string() : std::string(p.substr(0, slash + 1));
   std::string base(slash == std::string_view::npos ? p : p.substr(slash + 1));
+  // The temporary name adds 11 bytes to the destination's; a long name is
+  // cut so that the temporary one still fits the file system's limit.
+  if (base.size() > 240) base.resize(240);
   std::string templ = dir + "." + base + ".tmpXXXXXX";
   std::vector<char> buf(templ.begin(), templ.end());
   buf.push_back('\0');

@@ -61,7 +61,7 @@ std::string PathFile(const std::vector<Bone>& bones) {
 }
 
 // A job in the pool, as ReadJob would leave it.
-struct JobSpec {
+struct JobSetup {
   const char* ref = "ref.kvt";
   const char* anim = "anim.kvt";
   bool doTransl = true;
@@ -71,17 +71,17 @@ struct JobSpec {
   std::vector<std::pair<const char*, float>> masks;
 };
 
-BoneAnimJob* MakeJob(Env& env, const JobSpec& spec) {
+BoneAnimJob* MakeJob(Env& env, const JobSetup& setup) {
   qvl_CUtilMemPool* pool = env.pool.Get();
   auto* job = static_cast<BoneAnimJob*>(pool->Alloc(sizeof(BoneAnimJob), alignof(BoneAnimJob)));
   job->info = qvl_CUtilMemPoolStr::Alloc(pool, "job.kvt:1:1");
-  job->ref_path = spec.ref ? qvl_CUtilMemPoolStr::Alloc(pool, spec.ref) : nullptr;
-  job->anim_path = spec.anim ? qvl_CUtilMemPoolStr::Alloc(pool, spec.anim) : nullptr;
-  job->do_transl = spec.doTransl;
-  job->do_quat = spec.doQuat;
-  job->identity_eps_transl = spec.epsTransl;
-  job->identity_eps_quat = spec.epsQuat;
-  for (const auto& m : spec.masks) {
+  job->ref_path = setup.ref ? qvl_CUtilMemPoolStr::Alloc(pool, setup.ref) : nullptr;
+  job->anim_path = setup.anim ? qvl_CUtilMemPoolStr::Alloc(pool, setup.anim) : nullptr;
+  job->do_transl = setup.doTransl;
+  job->do_quat = setup.doQuat;
+  job->identity_eps_transl = setup.epsTransl;
+  job->identity_eps_quat = setup.epsQuat;
+  for (const auto& m : setup.masks) {
     auto* e = static_cast<MaskEntry*>(pool->Alloc(sizeof(MaskEntry), alignof(MaskEntry)));
     e->bone_pat = qvl_CUtilMemPoolStr::Alloc(pool, m.first);
     e->bone_pat_info = qvl_CUtilMemPoolStr::Alloc(pool, m.first);
@@ -98,10 +98,10 @@ struct CalcRun {
   std::string refPath;
   std::string animPath;
 
-  CalcRun(const std::vector<Bone>& ref, const std::vector<Bone>& anim, const JobSpec& spec) {
+  CalcRun(const std::vector<Bone>& ref, const std::vector<Bone>& anim, const JobSetup& setup) {
     refPath = dir.Write("ref.kvt", PathFile(ref));
     animPath = dir.Write("anim.kvt", PathFile(anim));
-    result = CalcRelativeAnim(env.handler.Get(), env.pool.Get(), dir.Path().c_str(), MakeJob(env, spec));
+    result = CalcRelativeAnim(env.handler.Get(), env.pool.Get(), dir.Path().c_str(), MakeJob(env, setup));
   }
   std::vector<std::string> BoneNames() const { return Strings(result->boneNames); }
   std::vector<std::string> MaskNames() const { return Strings(result->maskNames); }
@@ -140,11 +140,11 @@ TEST(CalcRelativeAnim, MessagesInOrderWithTheirInfos) {
       {"B", {F(0.5f, {0, 0, 0}, Quat{0, 0, 1, 0})}},  // not in the reference, rotated by 180 degrees
       {"A", {F(0, {1, 0, 0}), F(1, {4, 4, 0})}},      // moved by (3, 4, 0)
   };
-  JobSpec spec;
-  spec.doTransl = false;
-  spec.doQuat = false;
-  spec.epsQuat = 1e-5f;  // C's inverse-times-itself is the identity only within rounding
-  CalcRun run(ref, anim, spec);
+  JobSetup setup;
+  setup.doTransl = false;
+  setup.doQuat = false;
+  setup.epsQuat = 1e-5f;  // C's inverse-times-itself is the identity only within rounding
+  CalcRun run(ref, anim, setup);
   const std::string ctx = "job.kvt:1:1";
   const std::string p = " | " + run.animPath + " | " + run.refPath;
   const std::string id = "tool/boneanim/tool_boneanim_calc.";
@@ -189,7 +189,7 @@ TEST(CalcRelativeAnim, RelativeToTheReferencePose) {
   // one unit along world y, which is the reference's local x.
   const std::vector<Bone> ref = {{"A", {F(5, {1, 0, 0}, kRotZ90), F(6, {9, 9, 9})}}};  // first key counts
   const std::vector<Bone> anim = {{"A", {F(0, {1, 1, 0}, kRotZ90)}}};
-  CalcRun run(ref, anim, JobSpec{});
+  CalcRun run(ref, anim, JobSetup{});
   ASSERT_EQ(run.BoneNames(), (std::vector<std::string>{"A"}));
   ASSERT_EQ(run.result->keys.count, 1);
   ExpectPose(run.Key(0, 0), {1, 0, 0}, kId);
@@ -203,12 +203,12 @@ TEST(CalcRelativeAnim, ZeroReferenceRotationDropsTheBoneSilently) {
   dir.Write("ref.kvt",
             "format \"quorvel_path_5\" data { path_array { name \"A\" frame_array { key 0.0 } } }");
   dir.Write("anim.kvt", PathFile({{"A", {F(0, {1, 2, 3}, kRotZ90)}}}));
-  JobSpec spec;
-  spec.doTransl = false;
-  spec.doQuat = false;
-  spec.masks = {{"A", 1.0f}};
+  JobSetup setup;
+  setup.doTransl = false;
+  setup.doQuat = false;
+  setup.masks = {{"A", 1.0f}};
   RelativeAnim* r =
-      CalcRelativeAnim(env.handler.Get(), env.pool.Get(), dir.Path().c_str(), MakeJob(env, spec));
+      CalcRelativeAnim(env.handler.Get(), env.pool.Get(), dir.Path().c_str(), MakeJob(env, setup));
   EXPECT_EQ(env.Ids(), (std::vector<std::string>{"1 load_ref", "1 load_anim", "1 result", "2 no_bones"}));
   EXPECT_EQ(r->boneNames.count, 0);
   EXPECT_EQ(CalcRun::Strings(r->maskNames),
@@ -223,7 +223,7 @@ TEST(CalcRelativeAnim, HemisphereRules) {
       // The second key lies in the other hemisphere of the first and is negated.
       {"B", {F(0, {0, 0, 0}, Quat{0, 0, 0, -1}), F(1, {0, 0, 0}, Quat{0, 0, 0.70710678f, -0.70710678f})}},
   };
-  CalcRun run(ref, anim, JobSpec{});
+  CalcRun run(ref, anim, JobSetup{});
   EXPECT_EQ(run.BoneNames(), (std::vector<std::string>{"B"}));
   ASSERT_EQ(run.result->keys.count, 2);
   EXPECT_EQ(std::bit_cast<std::uint32_t>(run.Key(0, 0).quat.w), 0x3F800000u);
@@ -249,11 +249,11 @@ TEST(CalcRelativeAnim, DeviationReportsTakeTheLargestValueAfterSnapping) {
       {true, true, {"1 load_ref", "1 load_anim", "1 result"}},
   };
   for (const Case& c : cases) {
-    JobSpec spec;
-    spec.doTransl = c.doTransl;
-    spec.doQuat = c.doQuat;
-    spec.epsTransl = 0.5f;
-    CalcRun run(ref, anim, spec);
+    JobSetup setup;
+    setup.doTransl = c.doTransl;
+    setup.doQuat = c.doQuat;
+    setup.epsTransl = 0.5f;
+    CalcRun run(ref, anim, setup);
     EXPECT_EQ(run.env.Ids(), c.ids) << c.doTransl << c.doQuat;
     for (const auto& e : run.env.collector.GetEntries()) {
       std::string id = e.msg.GetId().GetChars();
@@ -303,9 +303,9 @@ TEST(CalcRelativeAnim, MasksTakeTheLargestMatchingWeight) {
       {{{"?e*", 0.25f}}, {"Head", "Leg"}, {0.25f, 0.25f}},
   };
   for (const Case& c : cases) {
-    JobSpec spec;
-    spec.masks = c.masks;
-    CalcRun run(ref, anim, spec);
+    JobSetup setup;
+    setup.masks = c.masks;
+    CalcRun run(ref, anim, setup);
     EXPECT_EQ(run.MaskNames(), c.names);
     ASSERT_EQ(run.result->maskWeights.count, static_cast<int>(c.weights.size()));
     for (std::size_t i = 0; i < c.weights.size(); ++i)
@@ -322,17 +322,17 @@ TEST(CalcRelativeAnim, RangeCoversEveryAnimationPath) {
       {"B", {F(0, {0, 0, 0})}, -2.0f, 0.5f},  // dropped as identity
       {"C", {F(0, {1, 0, 0})}, NAN, 3.0f},    // not in the reference; NaN replaces nothing
   };
-  CalcRun run({{"A", {F(0, {0, 0, 0})}}, {"B", {F(0, {0, 0, 0})}}}, anim, JobSpec{});
+  CalcRun run({{"A", {F(0, {0, 0, 0})}}, {"B", {F(0, {0, 0, 0})}}}, anim, JobSetup{});
   EXPECT_EQ(run.result->rangeStart, -2.0f);
   EXPECT_EQ(run.result->rangeEnd, 3.0f);
 }
 
 TEST(CalcRelativeAnim, EmptyAnimationGivesNoBones) {
-  JobSpec spec;
-  spec.doTransl = false;
-  spec.doQuat = false;
-  spec.masks = {{"*", 1.0f}};
-  CalcRun run({{"A", {F(0, {0, 0, 0})}}}, {}, spec);
+  JobSetup setup;
+  setup.doTransl = false;
+  setup.doQuat = false;
+  setup.masks = {{"*", 1.0f}};
+  CalcRun run({{"A", {F(0, {0, 0, 0})}}}, {}, setup);
   EXPECT_EQ(run.result->rangeStart, FLT_MAX);
   EXPECT_EQ(run.result->rangeEnd, -FLT_MAX);
   EXPECT_EQ(run.result->keyTimes.count, 0);
@@ -352,10 +352,10 @@ TEST(CalcRelativeAnim, EmptyReferencePathComputesAgainstTheIdentity) {
   TempDir dir;
   Env env;
   dir.Write("anim.kvt", PathFile({{"A", {F(0, {1, 2, 3})}}, {"B", {F(0, {0, 0, 0})}}}));
-  JobSpec spec;
-  spec.ref = nullptr;  // a null path counts as ""
+  JobSetup setup;
+  setup.ref = nullptr;  // a null path counts as ""
   RelativeAnim* r =
-      CalcRelativeAnim(env.handler.Get(), env.pool.Get(), dir.Path().c_str(), MakeJob(env, spec));
+      CalcRelativeAnim(env.handler.Get(), env.pool.Get(), dir.Path().c_str(), MakeJob(env, setup));
   EXPECT_EQ(env.Ids(), (std::vector<std::string>{"1 load_ref", "1 load_anim", "2 ref_not_defined",
                                                  "2 ref_not_defined", "1 result"}));
   EXPECT_STREQ(env.collector.GetEntries()[0].msg.GetInfo(1).GetChars(), "");
@@ -367,10 +367,10 @@ TEST(CalcRelativeAnim, MissingReferenceFileIsReportedAndTheRunGoesOn) {
   TempDir dir;
   Env env;
   dir.Write("anim.kvt", PathFile({{"A", {F(0, {1, 2, 3})}}}));
-  JobSpec spec;
-  spec.ref = "missing.kvt";
+  JobSetup setup;
+  setup.ref = "missing.kvt";
   RelativeAnim* r =
-      CalcRelativeAnim(env.handler.Get(), env.pool.Get(), dir.Path().c_str(), MakeJob(env, spec));
+      CalcRelativeAnim(env.handler.Get(), env.pool.Get(), dir.Path().c_str(), MakeJob(env, setup));
   const auto ids = env.Ids();
   ASSERT_GE(ids.size(), 4u);
   EXPECT_EQ(ids.front(), "1 load_ref");
@@ -384,9 +384,9 @@ TEST(CalcRelativeAnim, WithoutHandlerTheFirstErrorIsThrown) {
   dir.Write("ref.kvt", PathFile({{"A", {F(0, {0, 0, 0})}}}));
   dir.Write("anim.kvt", PathFile({{"A", {F(0, {0, 0, 0})}}, {"Z", {F(0, {1, 0, 0})}}}));
   Env env;
-  JobSpec spec;
+  JobSetup setup;
   try {
-    CalcRelativeAnim(nullptr, env.pool.Get(), dir.Path().c_str(), MakeJob(env, spec));
+    CalcRelativeAnim(nullptr, env.pool.Get(), dir.Path().c_str(), MakeJob(env, setup));
     ADD_FAILURE() << "nothing thrown";
   } catch (const qvl_CUtilMsg& m) {
     EXPECT_STREQ(m.GetId().GetChars(), "tool/boneanim/tool_boneanim_calc.ref_not_defined");
@@ -394,7 +394,7 @@ TEST(CalcRelativeAnim, WithoutHandlerTheFirstErrorIsThrown) {
   }
   dir.Write("anim.kvt", PathFile({{"A", {F(0, {0, 0, 0})}}}));
   try {
-    CalcRelativeAnim(nullptr, env.pool.Get(), dir.Path().c_str(), MakeJob(env, spec));
+    CalcRelativeAnim(nullptr, env.pool.Get(), dir.Path().c_str(), MakeJob(env, setup));
     ADD_FAILURE() << "nothing thrown";
   } catch (const qvl_CUtilMsg& m) {
     EXPECT_STREQ(m.GetId().GetChars(), "tool/boneanim/tool_boneanim_calc.no_bones");

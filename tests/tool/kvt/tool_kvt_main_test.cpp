@@ -2,6 +2,7 @@
 // and bad files, exit codes, and the command-line errors.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -40,7 +41,7 @@ TEST(KvtProgram, CatAndConvertInBothEncodings) {
   EXPECT_EQ(cat.out, kJobCanonical);
   EXPECT_EQ(cat.err, "");
 
-  qvl_TestOutcome conv = RunKvt(dir.Path(), {"convert", "job.kvt", "job.bin", "-binary", "true"});
+  qvl_TestOutcome conv = RunKvt(dir.Path(), {"convert", "job.kvt", "job.bin", "-binary", "TRUE"});
   EXPECT_EQ(conv.exitCode, 0) << conv.err;
   EXPECT_EQ(conv.out + conv.err, "");
   std::string bin = qvl_TestDir::ReadFile(dir / "job.bin");
@@ -89,6 +90,19 @@ TEST(KvtProgram, BadInputIsReportedAndNoOutputWritten) {
       cut.err,
       "cut.bin:@15: error: Expected a count that fits the bytes left, found 8 bytes needed with 6 left. "
       "[util/kvt/util_kvt_binary.corrupt]\n");
+}
+
+TEST(KvtProgram, AFailedWriteToStandardOutputIsAnError) {
+  qvl_TestDir dir;
+  qvl_TestDir::WriteFile(dir / "job.kvt", kJob);
+  const std::string cmd = std::string(QVL_KVT_EXE) + " cat " + (dir / "job.kvt") + " > /dev/full 2> " +
+                          (dir / "err.txt");
+  const int status = std::system(cmd.c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_EQ(qvl_TestDir::ReadFile(dir / "err.txt"),
+            "error: Cannot write to standard output: No space left on device. "
+            "[tool/kvt/tool_kvt_main.write_failed]\n");
 }
 
 TEST(KvtProgram, CheckReportsEveryFile) {

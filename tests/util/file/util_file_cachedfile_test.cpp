@@ -2,6 +2,7 @@
 #include "util/file/util_file_cachedfile.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -35,6 +36,8 @@ TEST(CachedFile, FailuresAreLevelTwoNamingPathAndReason) {
   qvl_TestDir dir;
   std::filesystem::create_directory(dir / "adir");
   qvl_TestDir::WriteFile(dir / "big", "0123456789");
+  // A named pipe without a writer would block a plain open for ever.
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
   struct Case {
     std::string path;
     std::int64_t maxSize;
@@ -46,6 +49,7 @@ TEST(CachedFile, FailuresAreLevelTwoNamingPathAndReason) {
       {dir / "adir", -1, "util/file/util_file_cachedfile.open_failed", "Is a directory"},
       {dir / "big/x", -1, "util/file/util_file_cachedfile.open_failed", "Not a directory"},
       {dir / "big", 9, "util/file/util_file_cachedfile.too_large", "10 bytes"},
+      {dir / "fifo", -1, "util/file/util_file_cachedfile.open_failed", "not a regular file"},
   };
   for (const Case& c : cases) {
     qvl_CUtilMsgHandler handler;

@@ -64,6 +64,18 @@ TEST(DestFile, ClosingReplacesAnOlderFileAndEmptyOutputIsAFile) {
   EXPECT_EQ(qvl_TestDir::ReadFile(dest), "");
 }
 
+TEST(DestFile, TheLongestFileNameStillGetsATemporaryFile) {
+  Fixture f;
+  const std::string dest = f.dir / std::string(255, 'n');
+  {
+    auto file = f.Open(dest);
+    EXPECT_TRUE(file->Write("abc", 3));
+    EXPECT_TRUE(file->Close());
+  }
+  EXPECT_EQ(qvl_TestDir::ReadFile(dest), "abc");
+  EXPECT_EQ(f.dir.List().size(), 1u);
+}
+
 TEST(DestFile, ReleasedWithoutCloseLeavesTheDestinationAsItWas) {
   Fixture f;
   const std::string absent = f.dir / "absent.kvt";
