@@ -47,6 +47,23 @@ Quat Negated(const Quat& q) {
   return Quat{-q.x, -q.y, -q.z, -q.w};
 }
 
+// Search positions in a path's two tracks for a walk at increasing times:
+// NextKeyTime and Sample give what AnimPath::NextKeyTime and SampleAt give,
+// searching each track from where the last search ended.
+struct TrackCursor {
+  int transl = 0;
+  int quat = 0;
+
+  float NextKeyTime(const AnimPath& path, float t) {
+    const float r = NextKeyTimeFrom(path.quatTrack, t, quat);
+    const float s = NextKeyTimeFrom(path.translTrack, t, transl);
+    return s < r ? s : r;
+  }
+  Pose Sample(const AnimPath& path, float t) {
+    return Pose{SampleAtFrom(path.translTrack, t, transl), SampleAtFrom(path.quatTrack, t, quat)};
+  }
+};
+
 // Opens path as a read stream, or none for an empty path.
 void OpenAndLoad(qvl_CUtilMsgHandler* handler, qvl_CUtilMemPool* pool, const qvl_CUtilStr& path,
                  qvl_CUtilPtr<qvl_CUtilStream>& stream, LoadedAnim* map) {
@@ -75,6 +92,9 @@ void FillRelativeAnim(qvl_CUtilMsgHandler* handler, qvl_CUtilMemPool* pool, cons
   qvl_CUtilArray<Pose> prevPose;
   qvl_CUtilArray<float> largestTransl;  // largest length of the translation over all key times
   qvl_CUtilArray<float> largestRot;     // largest 4-D distance of the rotation to (0, 0, 0, 1)
+  qvl_CUtilArray<TrackCursor> cursors;  // where each bone's searches continue
+  cursors.SetCount(boneCnt);
+  for (int b = 0; b < boneCnt; ++b) cursors.SetAt(b, TrackCursor{});
   prevPose.SetCount(boneCnt);
   largestTransl.SetCount(boneCnt);
   largestRot.SetCount(boneCnt);
@@ -101,15 +121,14 @@ void FillRelativeAnim(qvl_CUtilMsgHandler* handler, qvl_CUtilMemPool* pool, cons
   while (boneCnt >= 1) {
     float t = FLT_MAX;
     for (int b = 0; b < boneCnt; ++b) {
-      const float tb = kept[b]->NextKeyTime(last);
+      const float tb = cursors[b].NextKeyTime(*kept[b], last);
       if (tb < t) t = tb;
     }
     if (t == FLT_MAX) break;
     last = t;
     result->keyTimes.Append(pool, t);
     for (int b = 0; b < boneCnt; ++b) {
-      const AnimPath* path = kept[b];
-      Pose v{SampleAt(path->translTrack, t), SampleAt(path->quatTrack, t)};
+      Pose v = cursors[b].Sample(*kept[b], t);
       // Sign continuity along the key times, starting from the identity.
       if (Dot4(prevPose[b].quat, v.quat) < 0.0) v.quat = Negated(v.quat);
       prevPose[b] = v;
@@ -226,13 +245,17 @@ AnimPath* MakeRelativePath(qvl_CUtilMemPool* pool, const AnimPath* path, const P
   rel->translTrack.Reserve(pool, expected);
   rel->quatTrack.Reserve(pool, expected);
   Quat prev{0.0f, 0.0f, 0.0f, 1.0f};
-  for (float t = path->NextKeyTime(-FLT_MAX); t < FLT_MAX; t = path->NextKeyTime(t)) {
-    const Pose sample{SampleAt(path->translTrack, t), SampleAt(path->quatTrack, t)};
+  // The key times only increase, so each track is searched from where the
+  // last search ended (same results as AnimPath::NextKeyTime and SampleAt).
+  TrackCursor cursor;
+  for (float t = cursor.NextKeyTime(*path, -FLT_MAX); t < FLT_MAX; t = cursor.NextKeyTime(*path, t)) {
+    const Pose sample = cursor.Sample(*path, t);
     Pose r = refPose.GetRelative(sample);
     // The first key is taken with w >= 0, each later one in the hemisphere
-    // of the key before it.
+    // of the key before it. A rotation that came out non-finite is dropped
+    // below and so is not the one the next key must follow.
     if (Dot4(prev, r.quat) < 0.0) r.quat = Negated(r.quat);
-    prev = r.quat;
+    if (r.quat.IsFinite()) prev = r.quat;
     AddKey(rel->translTrack, pool, t, r.transl);
     AddKey(rel->quatTrack, pool, t, r.quat);
   }

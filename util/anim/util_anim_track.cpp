@@ -4,16 +4,14 @@
 namespace {
 
 template <class K>
-int FindKeyOf(const qvl_CUtilMemPoolArray<K>& track, float t) {
-  if (track.count <= 0) return 0;
-  // Halving search for the first key whose time is not less than t. The
-  // candidates are [lo, lo + n]; each step keeps the half that holds the
-  // answer, chosen by a conditional move rather than a branch: a search over
-  // thousands of keys then costs no mispredictions. Times never decrease, so
-  // the result is the one lower bound; a NaN t compares false throughout and
-  // gives 0.
-  int lo = 0;
-  int n = track.count;
+int FindKeyIn(const qvl_CUtilMemPoolArray<K>& track, float t, int lo, int hi) {
+  // Halving search for the first key in [lo, hi) whose time is not less than
+  // t, hi when there is none. The candidates are [lo, lo + n]; each step keeps
+  // the half that holds the answer, chosen by a conditional move rather than a
+  // branch, so that the search costs no mispredictions. Times never decrease,
+  // so the result is the one lower bound; a NaN t compares false throughout.
+  int n = hi - lo;
+  if (n <= 0) return lo;
   while (n > 1) {
     const int half = n / 2;
     const float mid = track.RefAt(lo + half).time;
@@ -23,13 +21,45 @@ int FindKeyOf(const qvl_CUtilMemPoolArray<K>& track, float t) {
   return track.RefAt(lo).time < t ? lo + 1 : lo;
 }
 
+template <class K>
+int FindKeyOf(const qvl_CUtilMemPoolArray<K>& track, float t) {
+  if (track.count <= 0) return 0;
+  return FindKeyIn(track, t, 0, track.count);
+}
+
+template <class K>
+int FindKeyFromOf(const qvl_CUtilMemPoolArray<K>& track, float t, int& cursor) {
+  int lo = cursor < 0 ? 0 : (cursor > track.count ? track.count : cursor);
+  // Every key before lo must be earlier than t; otherwise (t went back, or is
+  // NaN) the whole track is searched.
+  if (lo > 0 && !(track.RefAt(lo - 1).time < t)) return cursor = FindKeyOf(track, t);
+  // Gallop: probe lo, lo + 1, lo + 3, lo + 7 ... (the last key at most)
+  // until a key is not earlier than t; the answer then lies in [lo, probe].
+  for (int step = 1; lo < track.count; step *= 2) {
+    const int probe = step - 1 < track.count - lo ? lo + step - 1 : track.count - 1;
+    if (!(track.RefAt(probe).time < t)) return cursor = FindKeyIn(track, t, lo, probe + 1);
+    lo = probe + 1;
+  }
+  return cursor = track.count;  // every key is earlier than t
+}
+
 template <class K, class V>
-V SampleAtOf(const qvl_CUtilMemPoolArray<K>& track, float t, const V& zero) {
-  if (track.count <= 0) return zero;
-  const int i = FindKeyOf(track, t);
+V SampleAtIndex(const qvl_CUtilMemPoolArray<K>& track, float t, int i) {
   if (i == 0) return track.RefAt(0).value;
   if (i >= track.count) return track.RefAt(track.count - 1).value;
   return SampleBetween(track.RefAt(i - 1), track.RefAt(i), t);
+}
+
+template <class K, class V>
+V SampleAtOf(const qvl_CUtilMemPoolArray<K>& track, float t, const V& zero) {
+  if (track.count <= 0) return zero;
+  return SampleAtIndex<K, V>(track, t, FindKeyOf(track, t));
+}
+
+template <class K, class V>
+V SampleAtFromOf(const qvl_CUtilMemPoolArray<K>& track, float t, int& cursor, const V& zero) {
+  if (track.count <= 0) return zero;
+  return SampleAtIndex<K, V>(track, t, FindKeyFromOf(track, t, cursor));
 }
 
 template <class K, class V>
@@ -44,12 +74,17 @@ void AddKeyOf(qvl_CUtilMemPoolArray<K>& track, qvl_CUtilMemPool* pool, float tim
 }
 
 template <class K>
-float NextKeyTimeOf(const qvl_CUtilMemPoolArray<K>& track, float t) {
-  for (int i = FindKeyOf(track, t); i < track.count; ++i) {
+float NextKeyTimeAt(const qvl_CUtilMemPoolArray<K>& track, float t, int i) {
+  for (; i < track.count; ++i) {
     const float kt = track.RefAt(i).time;
     if (kt > t) return kt;
   }
   return FLT_MAX;
+}
+
+template <class K>
+float NextKeyTimeOf(const qvl_CUtilMemPoolArray<K>& track, float t) {
+  return NextKeyTimeAt(track, t, FindKeyOf(track, t));
 }
 
 // f = (t − t0) / (t1 − t0) in double, rounded to float.
@@ -98,4 +133,25 @@ float NextKeyTime(const TranslTrack& track, float t) {
 }
 float NextKeyTime(const QuatTrack& track, float t) {
   return NextKeyTimeOf(track, t);
+}
+
+int FindKeyFrom(const TranslTrack& track, float t, int& cursor) {
+  return FindKeyFromOf(track, t, cursor);
+}
+int FindKeyFrom(const QuatTrack& track, float t, int& cursor) {
+  return FindKeyFromOf(track, t, cursor);
+}
+
+Vector3 SampleAtFrom(const TranslTrack& track, float t, int& cursor) {
+  return SampleAtFromOf(track, t, cursor, Vector3{0.0f, 0.0f, 0.0f});
+}
+Quat SampleAtFrom(const QuatTrack& track, float t, int& cursor) {
+  return SampleAtFromOf(track, t, cursor, Quat{0.0f, 0.0f, 0.0f, 0.0f});
+}
+
+float NextKeyTimeFrom(const TranslTrack& track, float t, int& cursor) {
+  return NextKeyTimeAt(track, t, FindKeyFromOf(track, t, cursor));
+}
+float NextKeyTimeFrom(const QuatTrack& track, float t, int& cursor) {
+  return NextKeyTimeAt(track, t, FindKeyFromOf(track, t, cursor));
 }

@@ -54,3 +54,17 @@ void AddKey(QuatTrack& track, qvl_CUtilMemPool* pool, float time, const Quat& va
 // back until FLT_MAX comes back.
 float NextKeyTime(const TranslTrack& track, float t);
 float NextKeyTime(const QuatTrack& track, float t);
+
+// Forms for callers that walk a track at times that only increase (the
+// calculation visits every key time in order). cursor is the caller's index,
+// 0 at the start, kept between calls: the search gallops forward from it and
+// then halves within the bracket it found, instead of halving the whole track
+// each time, and gives the same lower bound as FindKey for any t and cursor
+// (a t that went backwards, or NaN, falls back to the full search). The
+// cursor becomes the lower bound of t.
+int FindKeyFrom(const TranslTrack& track, float t, int& cursor);
+int FindKeyFrom(const QuatTrack& track, float t, int& cursor);
+Vector3 SampleAtFrom(const TranslTrack& track, float t, int& cursor);
+Quat SampleAtFrom(const QuatTrack& track, float t, int& cursor);
+float NextKeyTimeFrom(const TranslTrack& track, float t, int& cursor);
+float NextKeyTimeFrom(const QuatTrack& track, float t, int& cursor);

@@ -138,6 +138,38 @@ TEST_F(TrackTest, FindKeyIsTheLowerBoundOnRandomTracks) {
   EXPECT_EQ(failures, 0);
 }
 
+TEST_F(TrackTest, SearchesFromACursorGiveTheSameResultsForAnyCursorAndTime) {
+  std::mt19937 rng(7);
+  std::uniform_int_distribution<int> len(0, 300);
+  std::uniform_int_distribution<int> step(0, 2);  // 0: equal time
+  std::uniform_real_distribution<float> query(-8.0f, 400.0f);
+  int failures = 0;
+  for (int round = 0; round < 200; ++round) {
+    TranslTrack t{};
+    float tm = -5.0f;
+    const int n = len(rng);
+    for (int i = 0; i < n; ++i) {
+      tm += static_cast<float>(step(rng));
+      AddKey(t, Pool(), tm, Vector3{tm, 1.0f, 0.0f});
+    }
+    // A walk at increasing times, the way the calculation uses a cursor ...
+    int cursor = 0;
+    for (float q = NextKeyTime(t, -FLT_MAX); q < FLT_MAX; q = NextKeyTime(t, q)) {
+      int other = cursor;
+      if (NextKeyTimeFrom(t, q, other) != NextKeyTime(t, q)) ++failures;
+      const Vector3 a = SampleAtFrom(t, q + 0.25f, cursor), b = SampleAt(t, q + 0.25f);
+      if (a.x != b.x || a.y != b.y || cursor != FindKey(t, q + 0.25f)) ++failures;
+    }
+    // ... and arbitrary cursors with times that jump back and forth, NaN included.
+    for (int i = 0; i < 50; ++i) {
+      int c = std::uniform_int_distribution<int>(-3, n + 3)(rng);
+      const float q = i == 0 ? kNaN : query(rng);
+      if (FindKeyFrom(t, q, c) != FindKey(t, q) || c != FindKey(t, q)) ++failures;
+    }
+  }
+  EXPECT_EQ(failures, 0);
+}
+
 TEST_F(TrackTest, AddKeyDropsInvalidAndClampsBackwardTimes) {
   TranslTrack t{};
   AddKey(t, Pool(), 7.0f, Vector3{1.0f, 1.0f, 1.0f});
