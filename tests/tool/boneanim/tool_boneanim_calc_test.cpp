@@ -426,6 +426,25 @@ TEST(MakeRelativePath, OneKeyPerDistinctTimeOfEitherTrack) {
   }
 }
 
+TEST(MakeRelativePath, ARotationThatOverflowsIsDroppedAndTheNextKeyStillFollowsTheKeptOnes) {
+  Env env;
+  qvl_CUtilMemPool* pool = env.pool.Get();
+  AnimPath path{};
+  // The inverse of a reference rotation of length 1e-19 scales by about
+  // 1e19: the key at 1 overflows to (0, 0, inf, -inf) and is dropped; the key
+  // at 2 comes out near (0, 0, 0, -1e37) and must be flipped into the
+  // hemisphere of the kept key at 0, not compared with the dropped one.
+  AddKey(path.quatTrack, pool, 0.0f, Quat{0.0f, 0.0f, 0.0f, 1.0f});
+  AddKey(path.quatTrack, pool, 1.0f, Quat{0.0f, 0.0f, 1e20f, -1e20f});
+  AddKey(path.quatTrack, pool, 2.0f, Quat{0.0f, 0.0f, 0.0f, -1e18f});
+  const AnimPath* rel = MakeRelativePath(pool, &path, Pose{{0, 0, 0}, Quat{0.0f, 0.0f, 0.0f, 1e-19f}});
+  ASSERT_EQ(rel->quatTrack.count, 2);
+  EXPECT_GT(rel->quatTrack.RefAt(0).value.w, 0.0f);
+  EXPECT_EQ(rel->quatTrack.RefAt(1).time, 2.0f);
+  EXPECT_GT(rel->quatTrack.RefAt(1).value.w, 1e36f);
+  EXPECT_EQ(rel->translTrack.count, 3);
+}
+
 TEST(GetAnimRange, StrictComparisonsOnly) {
   Env env;
   LoadedAnim map;
