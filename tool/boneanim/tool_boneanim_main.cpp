@@ -4,19 +4,21 @@
 #include <exception>
 #include <optional>
 
+#include "tool/boneanim/tool_boneanim_calc.h"
+#include "tool/boneanim/tool_boneanim_job.h"
 #include "tool/boneanim/tool_boneanim_raise.h"
+#include "tool/boneanim/tool_boneanim_write.h"
 #include "util/cmdline/util_cmdline_cmdline.h"
 #include "util/file/util_file_cachedfile.h"
 #include "util/file/util_file_destfile.h"
 #include "util/file/util_file_filesystem.h"
+#include "util/kvt/util_kvt_chunk.h"
+#include "util/kvt/util_kvt_work.h"
 #include "util/mempool/util_mempool_pool.h"
 #include "util/msg/util_msg_handler.h"
 #include "util/stdio/util_stdio_stdio.h"
 #include "util/sys/util_sys_exceptionenv.h"
 #include "util/sys/util_sys_stdout.h"
-
-struct BoneAnimJob;
-struct RelativeAnim;
 
 namespace {
 
@@ -67,12 +69,10 @@ struct GuardedRun {
   qvl_CUtilStr cfgPath;
   qvl_CUtilStr destPath;
   qvl_CUtilPtr<qvl_CUtilCachedFile> cfgStream;  // step 10
-  // Step 11: the configuration's root chunk, held as its base until the
-  // chunk type is declared (then qvl_CUtilPtr<qvl_CUtilKvtChunk>, filled with AdoptRef).
-  qvl_CUtilPtr<qvl_CUtilPtrBase> rootChunk;
-  BoneAnimJob* job = nullptr;                  // step 12: pool memory
-  const RelativeAnim* result = nullptr;        // step 13: pool memory
-  qvl_CUtilPtr<qvl_CUtilDestFile> destStream;  // step 15
+  qvl_CUtilPtr<qvl_CUtilKvtChunk> rootChunk;    // step 11: the configuration's root chunk
+  BoneAnimJob* job = nullptr;                   // step 12: pool memory
+  const RelativeAnim* result = nullptr;         // step 13: pool memory
+  qvl_CUtilPtr<qvl_CUtilDestFile> destStream;   // step 15
 
   // Steps 5 to 17. Problems of the runtime's operations are reported through
   // handler and counted by stdIo; only an exception ends the run early.
@@ -112,9 +112,16 @@ void GuardedRun::Execute(qvl_CUtilMsgHandler* handler, qvl_CUtilStdIo* stdIo, in
   // Step 10: the configuration file, read whole; failures are reported by the file.
   cfgStream.Set(new qvl_CUtilCachedFile(handler, "", "", cfgPath, 10, -1));
 
-  // Step 11: the configuration is read here as a data tree (qvl_CUtilKvtWork::ReadStreamSimple).
-  // Step 12: the job is allocated from the pool and filled here (ReadJob).
-  // Step 13: the relative animation is calculated here (CalcRelativeAnim).
+  // Step 11: the configuration as a data tree; an unreadable one arrives as
+  // an empty root chunk (its failure already reported), never as null.
+  rootChunk = AdoptRef(qvl_CUtilKvtWork::ReadStreamSimple(handler, "", cfgStream.Get(), false));
+
+  // Step 12: the job, zero-filled in the pool (strings null, no masks).
+  job = static_cast<BoneAnimJob*>(pool->Alloc(sizeof(BoneAnimJob), alignof(BoneAnimJob)));
+  ReadJob(job, handler, pool.Get(), rootChunk.Get());
+
+  // Step 13: the relative animation.
+  result = CalcRelativeAnim(handler, pool.Get(), refDirPath, job);
 
   // Step 14: the destination's missing directories; failures are reported.
   qvl_CUtilFilesystem::CreateFileDirRec(handler, "", destPath);
@@ -122,7 +129,8 @@ void GuardedRun::Execute(qvl_CUtilMsgHandler* handler, qvl_CUtilStdIo* stdIo, in
   // Step 15: the destination stream; its bytes become the file only on Close.
   destStream.Set(new qvl_CUtilDestFile(handler, "", "", destPath, true, -1));
 
-  // Step 16: the runtime animation is written here (WriteRuntimeAnim).
+  // Step 16: the runtime animation, text or binary.
+  WriteRuntimeAnim(destStream.Get(), binary, result);
 
   // Step 17: only an error-free run makes the destination final.
   if (stdIo->GetErrorCnt() == 0) destStream->Close();

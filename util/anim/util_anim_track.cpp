@@ -6,17 +6,21 @@ namespace {
 template <class K>
 int FindKeyOf(const qvl_CUtilMemPoolArray<K>& track, float t) {
   if (track.count <= 0) return 0;
+  // Halving search for the first key whose time is not less than t. The
+  // candidates are [lo, lo + n]; each step keeps the half that holds the
+  // answer, chosen by a conditional move rather than a branch: a search over
+  // thousands of keys then costs no mispredictions. Times never decrease, so
+  // the result is the one lower bound; a NaN t compares false throughout and
+  // gives 0.
   int lo = 0;
-  int hi = track.count;
-  while (lo < hi) {
-    const int mid = lo + (hi - lo) / 2;  // (lo + hi) / 2 without overflow
-    if (track.RefAt(mid).time < t) {
-      lo = mid + 1;
-    } else {
-      hi = mid;
-    }
+  int n = track.count;
+  while (n > 1) {
+    const int half = n / 2;
+    const float mid = track.RefAt(lo + half).time;
+    lo = mid < t ? lo + half : lo;
+    n -= half;
   }
-  return lo;
+  return track.RefAt(lo).time < t ? lo + 1 : lo;
 }
 
 template <class K, class V>

@@ -48,7 +48,10 @@ struct qvl_CUtilMemPoolArray {
     }
     std::int64_t bytes = newCap * static_cast<std::int64_t>(sizeof(T));
     if (bytes <= 0) bytes = 1;
-    T* block = static_cast<T*>(pool->Alloc(static_cast<std::size_t>(bytes), 4));
+    // Alignment 4, or the item type's own when larger (pointers on 64-bit
+    // hosts): a pointer at a 4-aligned address would be a misaligned access.
+    constexpr std::size_t kAlign = alignof(T) > 4 ? alignof(T) : 4;
+    T* block = static_cast<T*>(pool->Alloc(static_cast<std::size_t>(bytes), kAlign));
     if (count > 0) std::memcpy(static_cast<void*>(block), items, sizeof(T) * static_cast<std::size_t>(count));
     items = block;
     capacity = static_cast<int>(newCap);

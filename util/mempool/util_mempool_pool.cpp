@@ -1,6 +1,7 @@
 // The run's memory pool.
 #include "util/mempool/util_mempool_pool.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -34,7 +35,10 @@ void* qvl_CUtilMemPool::Alloc(std::size_t size, std::size_t align) {
     if (start <= last.size && size <= last.size - start) {
       m_offset = start + size;
       m_used += size;
-      std::memset(last.data + start, 0, size);
+      // Only memory handed out before (and given back by a frame) needs
+      // clearing: the rest of the block is still as calloc left it.
+      if (start < last.dirty) std::memset(last.data + start, 0, std::min(size, last.dirty - start));
+      if (last.dirty < m_offset) last.dirty = m_offset;
       return last.data + start;
     }
   }
@@ -44,9 +48,9 @@ void* qvl_CUtilMemPool::Alloc(std::size_t size, std::size_t align) {
   std::size_t blockSize = size + 64 > kBlockSize ? size + 64 : kBlockSize;
   char* data = static_cast<char*>(std::calloc(blockSize, 1));
   if (!data) ThrowAllocFailed(size);
-  m_blocks.push_back({data, blockSize});
   std::uintptr_t base = reinterpret_cast<std::uintptr_t>(data);
   std::size_t start = static_cast<std::size_t>(((base + align - 1) & ~(std::uintptr_t(align) - 1)) - base);
+  m_blocks.push_back({data, blockSize, start + size});
   m_offset = start + size;
   m_used += size;
   return data + start;

@@ -39,6 +39,7 @@ private:
   struct Block {
     char* data;
     std::size_t size;
+    std::size_t dirty;  // bytes from the start that were ever handed out; the rest is still zero
   };
   static constexpr std::size_t kBlockSize = std::size_t(1) << 20;
   std::vector<Block> m_blocks;

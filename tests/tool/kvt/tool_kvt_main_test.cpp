@@ -1,47 +1,17 @@
 // The built kvt program run as a user runs it: cat, convert and check on good
 // and bad files, exit codes, and the command-line errors.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "tests/util/file/util_file_testdir.h"
+#include "tests/util/file/util_file_testprogram.h"
 
 namespace {
 
-struct Outcome {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
-
-// Runs kvt with args in the directory cwd and collects both streams.
-Outcome RunKvt(const std::string& cwd, const std::vector<std::string>& args) {
-  const std::string outPath = cwd + "/.stdout";
-  const std::string errPath = cwd + "/.stderr";
-  Outcome r;
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    int o = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    int e = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (o < 0 || e < 0 || ::dup2(o, 1) < 0 || ::dup2(e, 2) < 0 || ::chdir(cwd.c_str()) != 0) ::_exit(120);
-    std::vector<char*> argv{const_cast<char*>(QVL_KVT_EXE)};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    ::execv(QVL_KVT_EXE, argv.data());
-    ::_exit(121);
-  }
-  int status = 0;
-  if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status)) r.exitCode = WEXITSTATUS(status);
-  r.out = qvl_TestDir::ReadFile(outPath);
-  r.err = qvl_TestDir::ReadFile(errPath);
-  std::filesystem::remove(outPath);
-  std::filesystem::remove(errPath);
-  return r;
+qvl_TestOutcome RunKvt(const std::string& cwd, const std::vector<std::string>& args) {
+  return qvl_TestRunProgram(QVL_KVT_EXE, cwd, args);
 }
 
 const char kJob[] =
@@ -65,12 +35,12 @@ const char kJobCanonical[] =
 TEST(KvtProgram, CatAndConvertInBothEncodings) {
   qvl_TestDir dir;
   qvl_TestDir::WriteFile(dir / "job.kvt", kJob);
-  Outcome cat = RunKvt(dir.Path(), {"cat", "job.kvt"});
+  qvl_TestOutcome cat = RunKvt(dir.Path(), {"cat", "job.kvt"});
   EXPECT_EQ(cat.exitCode, 0);
   EXPECT_EQ(cat.out, kJobCanonical);
   EXPECT_EQ(cat.err, "");
 
-  Outcome conv = RunKvt(dir.Path(), {"convert", "job.kvt", "job.bin", "-binary", "true"});
+  qvl_TestOutcome conv = RunKvt(dir.Path(), {"convert", "job.kvt", "job.bin", "-binary", "true"});
   EXPECT_EQ(conv.exitCode, 0) << conv.err;
   EXPECT_EQ(conv.out + conv.err, "");
   std::string bin = qvl_TestDir::ReadFile(dir / "job.bin");
@@ -78,14 +48,14 @@ TEST(KvtProgram, CatAndConvertInBothEncodings) {
   EXPECT_EQ(bin.substr(0, 4), "\x9BKVT");
 
   // cat of the binary file equals the text encoding of the same tree.
-  Outcome catBin = RunKvt(dir.Path(), {"cat", "job.bin"});
+  qvl_TestOutcome catBin = RunKvt(dir.Path(), {"cat", "job.bin"});
   EXPECT_EQ(catBin.exitCode, 0);
   EXPECT_EQ(catBin.out, kJobCanonical);
 
-  Outcome back = RunKvt(dir.Path(), {"convert", "job.bin", "back.kvt"});
+  qvl_TestOutcome back = RunKvt(dir.Path(), {"convert", "job.bin", "back.kvt"});
   EXPECT_EQ(back.exitCode, 0);
   EXPECT_EQ(qvl_TestDir::ReadFile(dir / "back.kvt"), kJobCanonical);
-  Outcome asText = RunKvt(dir.Path(), {"convert", "-binary", "0", "job.bin", "back2.kvt"});
+  qvl_TestOutcome asText = RunKvt(dir.Path(), {"convert", "-binary", "0", "job.bin", "back2.kvt"});
   EXPECT_EQ(asText.exitCode, 0);
   EXPECT_EQ(qvl_TestDir::ReadFile(dir / "back2.kvt"), kJobCanonical);
 }
@@ -94,17 +64,17 @@ TEST(KvtProgram, BadInputIsReportedAndNoOutputWritten) {
   qvl_TestDir dir;
   qvl_TestDir::WriteFile(dir / "bad.kvt", "a 1\nb { c = }\n");
   qvl_TestDir::WriteFile(dir / "old.kvt", "kept");
-  Outcome conv = RunKvt(dir.Path(), {"convert", "bad.kvt", "old.kvt"});
+  qvl_TestOutcome conv = RunKvt(dir.Path(), {"convert", "bad.kvt", "old.kvt"});
   EXPECT_EQ(conv.exitCode, 1);
   EXPECT_EQ(
       conv.err,
       "bad.kvt:2:7: error: Expected a value or a key name, found '='. [util/kvt/util_kvt_text.syntax]\n");
   EXPECT_EQ(qvl_TestDir::ReadFile(dir / "old.kvt"), "kept");
-  Outcome conv2 = RunKvt(dir.Path(), {"convert", "bad.kvt", "new.kvt", "-binary", "1"});
+  qvl_TestOutcome conv2 = RunKvt(dir.Path(), {"convert", "bad.kvt", "new.kvt", "-binary", "1"});
   EXPECT_EQ(conv2.exitCode, 1);
   EXPECT_FALSE(std::filesystem::exists(dir / "new.kvt"));
 
-  Outcome cat = RunKvt(dir.Path(), {"cat", "bad.kvt"});
+  qvl_TestOutcome cat = RunKvt(dir.Path(), {"cat", "bad.kvt"});
   EXPECT_EQ(cat.exitCode, 1);
   EXPECT_EQ(cat.out, "");
 
@@ -113,7 +83,7 @@ TEST(KvtProgram, BadInputIsReportedAndNoOutputWritten) {
   ASSERT_EQ(RunKvt(dir.Path(), {"convert", "good.kvt", "good.bin", "-binary", "true"}).exitCode, 0);
   std::string bin = qvl_TestDir::ReadFile(dir / "good.bin");
   qvl_TestDir::WriteFile(dir / "cut.bin", bin.substr(0, bin.size() - 3));
-  Outcome cut = RunKvt(dir.Path(), {"cat", "cut.bin"});
+  qvl_TestOutcome cut = RunKvt(dir.Path(), {"cat", "cut.bin"});
   EXPECT_EQ(cut.exitCode, 1);
   EXPECT_EQ(
       cut.err,
@@ -125,10 +95,10 @@ TEST(KvtProgram, CheckReportsEveryFile) {
   qvl_TestDir dir;
   qvl_TestDir::WriteFile(dir / "a.kvt", kJob);
   qvl_TestDir::WriteFile(dir / "b.kvt", "x \"open\n");
-  Outcome ok = RunKvt(dir.Path(), {"check", "a.kvt", "a.kvt"});
+  qvl_TestOutcome ok = RunKvt(dir.Path(), {"check", "a.kvt", "a.kvt"});
   EXPECT_EQ(ok.exitCode, 0);
   EXPECT_EQ(ok.out + ok.err, "");
-  Outcome bad = RunKvt(dir.Path(), {"check", "b.kvt", "a.kvt", "missing.kvt"});
+  qvl_TestOutcome bad = RunKvt(dir.Path(), {"check", "b.kvt", "a.kvt", "missing.kvt"});
   EXPECT_EQ(bad.exitCode, 1);
   EXPECT_EQ(
       bad.err,
@@ -154,13 +124,13 @@ TEST(KvtProgram, BadCommandLinesGiveUsageAndExitTwo) {
       {"check", "-x", "a.kvt"},
   };
   for (const auto& args : cases) {
-    Outcome r = RunKvt(dir.Path(), args);
+    qvl_TestOutcome r = RunKvt(dir.Path(), args);
     EXPECT_EQ(r.exitCode, 2) << (args.empty() ? "" : args[0]);
     EXPECT_NE(r.err.find("[tool/kvt/tool_kvt_main.cmdline]\nUsage:\n"), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "");
   }
   EXPECT_FALSE(std::filesystem::exists(dir / "b.kvt"));
-  Outcome help = RunKvt(dir.Path(), {"--help"});
+  qvl_TestOutcome help = RunKvt(dir.Path(), {"--help"});
   EXPECT_EQ(help.exitCode, 0);
   EXPECT_EQ(help.out.rfind("Usage:\n", 0), 0u);
 }

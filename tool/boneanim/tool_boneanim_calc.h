@@ -1,0 +1,59 @@
+// The relative animation calculation: both files loaded, every animation bone
+// expressed relative to its reference pose, identity bones dropped, keys
+// merged and sampled, masks weighted; the result is handed to the writer.
+#pragma once
+
+#include "tool/boneanim/tool_boneanim_job.h"
+#include "tool/boneanim/tool_boneanim_load.h"
+#include "util/math/util_math_pose.h"
+#include "util/mempool/util_mempool_array.h"
+#include "util/str/util_str_str.h"
+
+// The result of the calculation. Everything lives in the run's pool; name
+// pointers are the animation's own pool strings, not copies.
+// Invariants (B = boneNames.count, K = keyTimes.count): keys holds K x B
+// poses, key-major: entry k * B + b is bone b at keyTimes[k]; maskNames and
+// maskWeights have the same count; both name lists ascend by CompareNames.
+struct RelativeAnim {
+  float rangeStart;  // smallest rangeStart over all animation paths (FLT_MAX when none)
+  float rangeEnd;    // largest rangeEnd over all animation paths (-FLT_MAX when none)
+  qvl_CUtilMemPoolArray<const char*> maskNames;  // bones with a positive mask weight
+  qvl_CUtilMemPoolArray<float> maskWeights;      // their weights, same index
+  qvl_CUtilMemPoolArray<float> keyTimes;         // merged key times of the kept bones, strictly ascending
+  qvl_CUtilMemPoolArray<const char*> boneNames;  // kept (non-identity) bones
+  qvl_CUtilMemPoolArray<Pose> keys;              // the key matrix, key-major
+  bool doTransl;
+  bool doQuat;
+  bool compress;
+};
+
+// Runs the whole calculation for job: resolves ref_path and anim_path against
+// refdir (GetAlignedPath), loads both files, builds the relative tracks,
+// drops identity bones, fills and returns a new RelativeAnim from pool (never
+// null). Progress ("load_ref", "load_anim", "result") goes to handler at
+// level 1; errors ("ref_not_defined", "has_transl", "has_quat", "no_bones")
+// at level 2, and the calculation goes on. With a null handler progress is
+// skipped and the first error is thrown. Scratch memory, the maps and the
+// streams are released on every way out, exceptions included.
+RelativeAnim* CalcRelativeAnim(qvl_CUtilMsgHandler* handler, qvl_CUtilMemPool* pool,
+                               const qvl_CUtilStr& refdir, const BoneAnimJob* job);
+
+// Steps after loading, on the two loaded maps: relative paths, identity
+// filter, then the record (as CalcRelativeAnim, which calls it). animPath and
+// refPath are the resolved paths the messages name. Separate so that the
+// calculation can be measured without the file reading.
+RelativeAnim* CalcRelativeFromMaps(qvl_CUtilMsgHandler* handler, qvl_CUtilMemPool* pool,
+                                   const BoneAnimJob* job, const LoadedAnim& ref, const LoadedAnim& anim,
+                                   const qvl_CUtilStr& animPath, const qvl_CUtilStr& refPath);
+
+// path expressed relative to refPose: a new pool path (sharing path's name
+// pointer) with one translation and one rotation key at every distinct key
+// time of path's two tracks, each the sampled pose taken through
+// refPose.GetRelative. Rotations are made sign-continuous (the first with
+// w >= 0, each later one in the hemisphere of the one before). Keys that come
+// out non-finite are dropped. Null when path is null.
+AnimPath* MakeRelativePath(qvl_CUtilMemPool* pool, const AnimPath* path, const Pose& refPose);
+
+// The smallest rangeStart and the largest rangeEnd over every path of map;
+// (FLT_MAX, -FLT_MAX) for an empty map. NaN ranges never replace a value.
+void GetAnimRange(const LoadedAnim& map, float& rangeStart, float& rangeEnd);
