@@ -170,11 +170,11 @@ TEST_P(KvtSeqRead, FloatRunsMeetStringsIntsChunksAndTheNextKey) {
   EXPECT_EQ(rd->ReadKey().View(), "k");
   EXPECT_EQ(rd->ReadStr().View(), "");  // 1.5: type error, consumed
   EXPECT_EQ(rd->ReadFloat(), 2.5f);
-  EXPECT_EQ(rd->IsValue(), 1);         // the string after the run
-  EXPECT_EQ(rd->ReadFloat(), 0.0f);    // "s": type error, consumed
-  EXPECT_EQ(rd->ReadFloat(), 3.5f);    // a run of one
-  EXPECT_EQ(rd->ReadFloat(), 4.0f);    // an int converts
-  EXPECT_EQ(rd->IsValue(), 1);         // the chunk
+  EXPECT_EQ(rd->IsValue(), 1);       // the string after the run
+  EXPECT_EQ(rd->ReadFloat(), 0.0f);  // "s": type error, consumed
+  EXPECT_EQ(rd->ReadFloat(), 3.5f);  // a run of one
+  EXPECT_EQ(rd->ReadFloat(), 4.0f);  // an int converts
+  EXPECT_EQ(rd->IsValue(), 1);       // the chunk
   rd->BeginChunk();
   EXPECT_EQ(rd->ReadKey().View(), "a");
   EXPECT_EQ(rd->GetInfo().View(), bin ? "s.kvt:@56" : "s.kvt:1:23");
@@ -196,12 +196,13 @@ TEST_P(KvtSeqRead, FloatRunsMeetStringsIntsChunksAndTheNextKey) {
   rd->Finish();
   std::vector<std::string> ids;
   for (int i = 0; i < rd.h.Count(); ++i) ids.push_back(rd.h.IdAt(i));
-  EXPECT_EQ(ids, (std::vector<std::string>{
-                     bin ? "util/kvt/util_kvt_reader.type@s.kvt:@19" : "util/kvt/util_kvt_reader.type@s.kvt:1:3",
-                     bin ? "util/kvt/util_kvt_reader.type@s.kvt:@32" : "util/kvt/util_kvt_reader.type@s.kvt:1:11",
-                     bin ? "util/kvt/util_kvt_reader.missing@s.kvt:@100"
-                         : "util/kvt/util_kvt_reader.missing@s.kvt:2:1",
-                 }));
+  EXPECT_EQ(
+      ids,
+      (std::vector<std::string>{
+          bin ? "util/kvt/util_kvt_reader.type@s.kvt:@19" : "util/kvt/util_kvt_reader.type@s.kvt:1:3",
+          bin ? "util/kvt/util_kvt_reader.type@s.kvt:@32" : "util/kvt/util_kvt_reader.type@s.kvt:1:11",
+          bin ? "util/kvt/util_kvt_reader.missing@s.kvt:@100" : "util/kvt/util_kvt_reader.missing@s.kvt:2:1",
+      }));
 }
 
 TEST_P(KvtSeqRead, ReadsOfAnotherKindInsideAFloatRunTakeTheRightValue) {
@@ -226,10 +227,11 @@ TEST_P(KvtSeqRead, ReadsOfAnotherKindInsideAFloatRunTakeTheRightValue) {
   rd->Finish();
   std::vector<std::string> ids;
   for (int i = 0; i < rd.h.Count(); ++i) ids.push_back(rd.h.IdAt(i));
-  EXPECT_EQ(ids, (std::vector<std::string>{
-                     bin ? "util/kvt/util_kvt_reader.type@s.kvt:@23" : "util/kvt/util_kvt_reader.type@s.kvt:1:7",
-                     bin ? "util/kvt/util_kvt_reader.type@s.kvt:@31" : "util/kvt/util_kvt_reader.type@s.kvt:1:15",
-                 }));
+  EXPECT_EQ(ids,
+            (std::vector<std::string>{
+                bin ? "util/kvt/util_kvt_reader.type@s.kvt:@23" : "util/kvt/util_kvt_reader.type@s.kvt:1:7",
+                bin ? "util/kvt/util_kvt_reader.type@s.kvt:@31" : "util/kvt/util_kvt_reader.type@s.kvt:1:15",
+            }));
   EXPECT_EQ(rd.h.LineAt(0).substr(rd.h.LineAt(0).find("error:")),
             "error: Key 'k' expects a chunk, found a float. [util/kvt/util_kvt_reader.type]");
 }
