@@ -228,30 +228,58 @@ qvl_CUtilStr qvl_CUtilKvtBinaryReader::TakeName() {
   return name;
 }
 
-int qvl_CUtilKvtBinaryReader::IsValue() {
-  if (!m_peeked && m_runLeft > 0 && m_keyOpen && m_emptyDepth == 0 && !m_failed) return 1;
-  return qvl_CUtilKvtReaderOf::IsValue();
+bool qvl_CUtilKvtBinaryReader::ArmFloats() {
+  // The inline range holds native patterns, which are the file's on a little-endian machine only.
+  if constexpr (std::endian::native != std::endian::little) return false;
+  if (m_peeked || !m_keyOpen || m_emptyDepth > 0 || m_failed) return false;
+  const char* first;
+  std::uint32_t count;
+  if (m_runLeft > 0) {
+    if (m_runItem != qvl_KvtItemFloat) return false;
+    first = m_p;
+    count = m_runLeft;
+  } else {
+    // A float run that starts here is entered directly (count checked as in Peek).
+    if (Left(m_p) < 9 || static_cast<unsigned char>(*m_p) != qvl_KvtBinTagRunFloat) return false;
+    count = LoadLe32(m_p + 1);
+    if (count == 0 || std::uint64_t{count} * 4 > Left(m_p + 5)) return false;
+    first = m_p + 5;
+    m_runItem = qvl_KvtItemFloat;
+  }
+  // Until Sync takes the rest back, the run counts as read.
+  m_fastCur = first;
+  m_fastEnd = first + std::size_t{count} * 4;
+  m_p = m_fastEnd;
+  m_runLeft = 0;
+  return true;
 }
 
-float qvl_CUtilKvtBinaryReader::ReadFloat() {
-  if (!m_peeked && m_keyOpen && m_emptyDepth == 0 && !m_failed) {
-    // A float run that starts here is entered directly (count checked as in Peek).
-    if (m_runLeft == 0 && Left(m_p) >= 9 && static_cast<unsigned char>(*m_p) == qvl_KvtBinTagRunFloat) {
-      std::uint32_t count = LoadLe32(m_p + 1);
-      if (count > 0 && std::uint64_t{count} * 4 <= Left(m_p + 5)) {
-        m_runItem = qvl_KvtItemFloat;
-        m_runLeft = count;
-        m_p += 5;
-      }
-    }
-    if (m_runLeft > 0 && m_runItem == qvl_KvtItemFloat) {
-      float f = std::bit_cast<float>(LoadLe32(m_p));
-      m_p += 4;
-      --m_runLeft;
-      return f;
-    }
+qvl_CUtilStr qvl_CUtilKvtBinaryReader::ReadKey() {
+  Sync();
+  if (m_peeked && m_item == qvl_KvtItemName && !m_keyOpen && m_emptyDepth == 0 &&
+      static_cast<unsigned char>(*m_tokStart) == qvl_KvtBinTagNameRef) {
+    // The common case: IsKey has just seen a checked reference to a known name.
+    m_keyStart = m_tokStart;
+    m_keyOpen = true;
+    Consume();
+    ArmFloats();
+    return m_nameTable[m_nameRef];
   }
-  return qvl_CUtilKvtReaderOf::ReadFloat();
+  qvl_CUtilStr name = qvl_CUtilKvtReaderOf::ReadKey();
+  ArmFloats();
+  return name;
+}
+
+int qvl_CUtilKvtBinaryReader::IsValueSlow() {
+  Sync();
+  if (ArmFloats()) return 1;
+  return qvl_CUtilKvtReaderOf::IsValueSlow();
+}
+
+float qvl_CUtilKvtBinaryReader::ReadFloatSlow() {
+  Sync();
+  if (ArmFloats()) return ReadFloat();
+  return qvl_CUtilKvtReaderOf::ReadFloatSlow();
 }
 
 qvl_CUtilStr qvl_CUtilKvtBinaryReader::TakeStr() {

@@ -35,10 +35,13 @@ class qvl_CUtilKvtBinaryReader final : public qvl_CUtilKvtReaderOf<qvl_CUtilKvtB
   qvl_CUtilKvtBinaryReader(qvl_CUtilMsgHandler* handler, const qvl_CUtilStr& file, std::string_view data);
   qvl_CUtilKvtPos PosOf(const char* p) override;
   qvl_CUtilStr NameAt(const char* p) override;
-  // A value of the current run is seen and a float of it read without the
-  // general look-ahead.
-  int IsValue() override;
-  float ReadFloat() override;
+  // A key whose values begin with a float run hands the run to the inline
+  // fast path of IsValue and ReadFloat at once.
+  qvl_CUtilStr ReadKey() override;
+  // A value of the current run is seen and a float run handed to the inline
+  // fast path without the general look-ahead.
+  int IsValueSlow() override;
+  float ReadFloatSlow() override;
 
   // The look-ahead used by qvl_CUtilKvtReaderOf.
   int Peek();
@@ -46,6 +49,13 @@ class qvl_CUtilKvtBinaryReader final : public qvl_CUtilKvtReaderOf<qvl_CUtilKvtB
   qvl_CUtilStr TakeName();
   qvl_CUtilStr TakeStr();
   void CheckEnd();
+  void Sync() {
+    if (m_fastEnd) {
+      m_p = m_fastCur;
+      m_runLeft = static_cast<std::uint32_t>((m_fastEnd - m_fastCur) / 4);
+      m_fastCur = m_fastEnd = nullptr;
+    }
+  }
 
  private:
   int Seen(int item) {
@@ -54,6 +64,9 @@ class qvl_CUtilKvtBinaryReader final : public qvl_CUtilKvtReaderOf<qvl_CUtilKvtB
     return item;
   }
   int PeekNewName(const char* p);
+  // When the open key's next values are a float run at the read position,
+  // hands the rest of the run to the inline range and returns true.
+  bool ArmFloats();
   std::size_t Left(const char* p) const { return static_cast<std::size_t>(m_end - p); }
   // A count at p that needs more bytes than there are from from on.
   [[gnu::cold, gnu::noinline]] void FailCount(const char* p, const char* from, std::uint64_t need);

@@ -102,6 +102,8 @@ class qvl_CUtilKvtReader : public qvl_CUtilKvtSeqRead {
   qvl_CUtilStr InternName(std::string_view name);
   // True when a chunk may be entered; a parse error otherwise.
   bool EnterDepth(const char* p);
+  // A reader that never sets the inline float range has nothing to take back.
+  void Sync() {}
 
   const char* m_begin;
   const char* m_end;
@@ -140,7 +142,10 @@ class qvl_CUtilKvtReader : public qvl_CUtilKvtSeqRead {
 //                           is consumed; qvl_KvtItemEnd after a parse error;
 //   qvl_CUtilStr TakeName() and TakeStr(): consume the peeked name / string;
 //   std::string PeekText(): the peeked item as found text for messages;
-//   void CheckEnd():        at the end of the root, that nothing follows.
+//   void CheckEnd():        at the end of the root, that nothing follows;
+//   void Sync():            takes the rest of the inline float range
+//                           (m_fastCur, m_fastEnd) back into the reader's own
+//                           state; called first by every operation here.
 template <class D>
 class qvl_CUtilKvtReaderOf : public qvl_CUtilKvtReader {
  public:
@@ -149,8 +154,8 @@ class qvl_CUtilKvtReaderOf : public qvl_CUtilKvtReader {
   int IsKey() override;
   qvl_CUtilStr ReadKey() override;
   void EndKey() override;
-  int IsValue() override;
-  float ReadFloat() override;
+  int IsValueSlow() override;
+  float ReadFloatSlow() override;
   qvl_CUtilStr ReadStr() override;
   void BeginChunk() override;
   void EndChunk() override;

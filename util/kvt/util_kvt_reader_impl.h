@@ -6,12 +6,14 @@
 
 template <class D>
 qvl_CUtilKvtPos qvl_CUtilKvtReaderOf<D>::GetNextPos() {
+  Self()->Sync();
   PeekItem();
   return m_failed ? GetErrPos() : PosOf(PeekStart());
 }
 
 template <class D>
 int qvl_CUtilKvtReaderOf<D>::IsKey() {
+  Self()->Sync();
   if (m_failed || m_emptyDepth > 0) return 0;
   if (m_keyOpen) Self()->EndKey();
   int item = PeekItem();
@@ -35,6 +37,7 @@ int qvl_CUtilKvtReaderOf<D>::IsKey() {
 
 template <class D>
 qvl_CUtilStr qvl_CUtilKvtReaderOf<D>::ReadKey() {
+  Self()->Sync();
   if (m_failed || m_emptyDepth > 0) return {};
   if (Self()->IsKey() <= 0) {
     if (!m_failed) Misuse("a key read where none follows");
@@ -47,13 +50,15 @@ qvl_CUtilStr qvl_CUtilKvtReaderOf<D>::ReadKey() {
 
 template <class D>
 void qvl_CUtilKvtReaderOf<D>::EndKey() {
+  Self()->Sync();
   if (m_emptyDepth > 0 || !m_keyOpen) return;
-  while (!m_failed && Self()->IsValue() > 0) SkipValue();
+  while (!m_failed && qvl_CUtilKvtReaderOf::IsValueSlow() > 0) SkipValue();
   m_keyOpen = false;
 }
 
 template <class D>
-int qvl_CUtilKvtReaderOf<D>::IsValue() {
+int qvl_CUtilKvtReaderOf<D>::IsValueSlow() {
+  Self()->Sync();
   if (m_failed || m_emptyDepth > 0 || !m_keyOpen) return 0;
   int item = PeekItem();
   return item >= qvl_KvtItemInt && item <= qvl_KvtItemOpen ? 1 : 0;
@@ -61,7 +66,8 @@ int qvl_CUtilKvtReaderOf<D>::IsValue() {
 
 template <class D>
 int qvl_CUtilKvtReaderOf<D>::PeekValueType() {
-  return Self()->IsValue() > 0 ? TypeOfItem(PeekItem()) : qvl_KvtTypeNone;
+  Self()->Sync();
+  return qvl_CUtilKvtReaderOf::IsValueSlow() > 0 ? TypeOfItem(PeekItem()) : qvl_KvtTypeNone;
 }
 
 template <class D>
@@ -88,7 +94,8 @@ void qvl_CUtilKvtReaderOf<D>::SkipValue() {
 }
 
 template <class D>
-float qvl_CUtilKvtReaderOf<D>::ReadFloat() {
+float qvl_CUtilKvtReaderOf<D>::ReadFloatSlow() {
+  Self()->Sync();
   if (m_failed || m_emptyDepth > 0) return 0.0f;
   if (!m_keyOpen) {
     Misuse("a value read outside a key");
@@ -115,6 +122,7 @@ float qvl_CUtilKvtReaderOf<D>::ReadFloat() {
 
 template <class D>
 std::int32_t qvl_CUtilKvtReaderOf<D>::ReadInt() {
+  Self()->Sync();
   if (m_failed || m_emptyDepth > 0) return 0;
   if (!m_keyOpen) {
     Misuse("a value read outside a key");
@@ -139,6 +147,7 @@ std::int32_t qvl_CUtilKvtReaderOf<D>::ReadInt() {
 
 template <class D>
 qvl_CUtilStr qvl_CUtilKvtReaderOf<D>::ReadStr() {
+  Self()->Sync();
   if (m_failed || m_emptyDepth > 0) return {};
   if (!m_keyOpen) {
     Misuse("a value read outside a key");
@@ -162,6 +171,7 @@ qvl_CUtilStr qvl_CUtilKvtReaderOf<D>::ReadStr() {
 
 template <class D>
 void qvl_CUtilKvtReaderOf<D>::BeginChunk() {
+  Self()->Sync();
   if (m_failed || m_emptyDepth > 0 || !m_keyOpen) {
     if (!m_failed && m_emptyDepth == 0) Misuse("a chunk entered outside a key");
     ++m_emptyDepth;
@@ -187,6 +197,7 @@ void qvl_CUtilKvtReaderOf<D>::BeginChunk() {
 
 template <class D>
 void qvl_CUtilKvtReaderOf<D>::EndChunk() {
+  Self()->Sync();
   if (m_emptyDepth > 0) {
     --m_emptyDepth;
     m_keyOpen = true;
@@ -209,6 +220,7 @@ void qvl_CUtilKvtReaderOf<D>::EndChunk() {
 
 template <class D>
 void qvl_CUtilKvtReaderOf<D>::Finish() {
+  Self()->Sync();
   if (m_failed || m_depth > 0 || m_emptyDepth > 0) return;
   if (m_keyOpen) Self()->EndKey();
   while (Self()->IsKey() > 0) {

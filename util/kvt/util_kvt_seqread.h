@@ -1,6 +1,10 @@
 // Sequential reading of a data tree, key by key and value by value.
 #pragma once
 
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
 #include "util/msg/util_msg_handler.h"
 #include "util/ptr/util_ptr_base.h"
 #include "util/str/util_str_str.h"
@@ -26,9 +30,17 @@ public:
   // Closes the open key, skipping its unread values (nested chunks included).
   virtual void EndKey() = 0;
   // Greater than 0 while the open key has another value.
-  virtual int IsValue() = 0;
+  int IsValue() { return m_fastCur != m_fastEnd ? 1 : IsValueSlow(); }
   // Next value as a float; an int is converted.
-  virtual float ReadFloat() = 0;
+  float ReadFloat() {
+    if (m_fastCur != m_fastEnd) {
+      std::uint32_t bits;
+      std::memcpy(&bits, m_fastCur, 4);
+      m_fastCur += 4;
+      return std::bit_cast<float>(bits);
+    }
+    return ReadFloatSlow();
+  }
   // Next value as a string.
   virtual qvl_CUtilStr ReadStr() = 0;
   // Enters the next value, a chunk; on another value a level-2 error, and an
@@ -38,4 +50,19 @@ public:
   virtual void EndChunk() = 0;
   // Once, after the root: checks that the whole input was consumed.
   virtual void Finish() = 0;
+
+protected:
+  // IsValue and ReadFloat where the fast path below does not serve them.
+  virtual int IsValueSlow() = 0;
+  virtual float ReadFloatSlow() = 0;
+
+  // The unread rest of a run of floats of the open key, as native 32-bit
+  // patterns, which IsValue and ReadFloat serve inline: most values of an
+  // animation come in short float runs, where a virtual call per value would
+  // cost more than the value. A reader sets the range only while nothing but
+  // plain reading of these values can happen (key open, nothing peeked, no
+  // error), and takes the rest back into its own state at the start of every
+  // other call. Empty (equal pointers) when unused.
+  const char* m_fastCur = nullptr;
+  const char* m_fastEnd = nullptr;
 };

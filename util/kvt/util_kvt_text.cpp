@@ -138,7 +138,7 @@ void qvl_CUtilKvtTextReader::FailExcerpt(const char* p) {
   Fail(qvl_KvtErrUnexpected, p, Excerpt(p, m_end));
 }
 
-float qvl_CUtilKvtTextReader::ReadFloat() {
+float qvl_CUtilKvtTextReader::ReadFloatSlow() {
   // The common case, a float literal followed by white space or a brace, is
   // read here directly; everything else takes the general look-ahead.
   if (!m_peeked && m_keyOpen && m_emptyDepth == 0 && !m_failed) {
@@ -160,7 +160,7 @@ float qvl_CUtilKvtTextReader::ReadFloat() {
       }
     }
   }
-  return qvl_CUtilKvtReaderOf::ReadFloat();
+  return qvl_CUtilKvtReaderOf::ReadFloatSlow();
 }
 
 qvl_CUtilStr qvl_CUtilKvtTextReader::NameAt(const char* p) {

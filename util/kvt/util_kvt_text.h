@@ -18,7 +18,7 @@ class qvl_CUtilKvtTextReader final : public qvl_CUtilKvtReaderOf<qvl_CUtilKvtTex
   qvl_CUtilKvtPos PosOf(const char* p) override;
   qvl_CUtilStr NameAt(const char* p) override;
   // A float literal is read without the general look-ahead.
-  float ReadFloat() override;
+  float ReadFloatSlow() override;
 
   // The look-ahead used by qvl_CUtilKvtReaderOf.
   int Peek();

@@ -23,15 +23,7 @@ qvl_CUtilStr::qvl_CUtilStr(const char* chars)
 
 qvl_CUtilStr::qvl_CUtilStr(const char* chars, std::size_t len) : m_entry(MakeEntry(chars, len)) {}
 
-qvl_CUtilStr::qvl_CUtilStr(const qvl_CUtilStr& other) : m_entry(other.m_entry) {
-  if (m_entry) ++m_entry->refCnt;
-}
-
-qvl_CUtilStr::qvl_CUtilStr(qvl_CUtilStr&& other) noexcept : m_entry(other.m_entry) {
-  other.m_entry = nullptr;
-}
-
-qvl_CUtilStr::~qvl_CUtilStr() { Drop(); }
+void qvl_CUtilStr::Free(qvl_CUtilStrEntry* entry) { ::operator delete(entry); }
 
 qvl_CUtilStr& qvl_CUtilStr::operator=(const qvl_CUtilStr& other) {
   // Taken before Drop, which clears other.m_entry too when other is this.

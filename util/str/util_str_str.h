@@ -19,9 +19,14 @@ public:
   // From len bytes (may hold zero bytes).
   qvl_CUtilStr(const char* chars, std::size_t len);
   explicit qvl_CUtilStr(std::string_view text) : qvl_CUtilStr(text.data(), text.size()) {}
-  qvl_CUtilStr(const qvl_CUtilStr& other);
-  qvl_CUtilStr(qvl_CUtilStr&& other) noexcept;
-  ~qvl_CUtilStr();
+  // Copying and releasing are inline: keys and values are copied on hot reading paths.
+  qvl_CUtilStr(const qvl_CUtilStr& other) : m_entry(other.m_entry) {
+    if (m_entry) ++m_entry->refCnt;
+  }
+  qvl_CUtilStr(qvl_CUtilStr&& other) noexcept : m_entry(other.m_entry) { other.m_entry = nullptr; }
+  ~qvl_CUtilStr() {
+    if (m_entry && --m_entry->refCnt == 0) Free(m_entry);
+  }
   qvl_CUtilStr& operator=(const qvl_CUtilStr& other);
   qvl_CUtilStr& operator=(qvl_CUtilStr&& other) noexcept;
   qvl_CUtilStr& operator=(const char* chars);
@@ -44,5 +49,6 @@ public:
 
 private:
   void Drop();
+  static void Free(qvl_CUtilStrEntry* entry);
   qvl_CUtilStrEntry* m_entry = nullptr;  // null for ""
 };

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cstdint>
 #include <functional>
 
 #include "tests/util/kvt/util_kvt_test_util.h"
@@ -155,6 +157,83 @@ TEST_P(KvtSeqRead, FinishSkipsWhatWasNotRead) {
   Open(rd, "a 1\nb { c 2 }\n");
   rd->Finish();
   EXPECT_EQ(rd.h.Count(), 0);
+}
+
+// Floats come in runs (binary) that IsValue and ReadFloat serve without the
+// general look-ahead; each read of another kind, and each run boundary, must
+// see exactly the value the general reading would.
+TEST_P(KvtSeqRead, FloatRunsMeetStringsIntsChunksAndTheNextKey) {
+  Reader rd;
+  Open(rd, "k 1.5 2.5 \"s\" 3.5 4 { a 0.25 b 0.5 0.75 } 5.5\nnext 6.5 7.5\n");
+  const bool bin = GetParam();
+  ASSERT_EQ(rd->IsKey(), 1);
+  EXPECT_EQ(rd->ReadKey().View(), "k");
+  EXPECT_EQ(rd->ReadStr().View(), "");  // 1.5: type error, consumed
+  EXPECT_EQ(rd->ReadFloat(), 2.5f);
+  EXPECT_EQ(rd->IsValue(), 1);       // the string after the run
+  EXPECT_EQ(rd->ReadFloat(), 0.0f);  // "s": type error, consumed
+  EXPECT_EQ(rd->ReadFloat(), 3.5f);  // a run of one
+  EXPECT_EQ(rd->ReadFloat(), 4.0f);  // an int converts
+  EXPECT_EQ(rd->IsValue(), 1);       // the chunk
+  rd->BeginChunk();
+  EXPECT_EQ(rd->ReadKey().View(), "a");
+  EXPECT_EQ(rd->GetInfo().View(), bin ? "s.kvt:@56" : "s.kvt:1:23");
+  EXPECT_EQ(rd->ReadFloat(), 0.25f);
+  EXPECT_EQ(rd->ReadKey().View(), "b");
+  EXPECT_EQ(rd->ReadFloat(), 0.5f);
+  rd->EndChunk();  // 0.75 unread
+  EXPECT_EQ(rd->IsValue(), 1);
+  EXPECT_EQ(rd->ReadFloat(), 5.5f);
+  EXPECT_EQ(rd->IsValue(), 0);
+  EXPECT_EQ(rd->ReadFloat(), 0.0f);  // no further value
+  rd->EndKey();
+  ASSERT_EQ(rd->IsKey(), 1);
+  EXPECT_EQ(rd->ReadKey().View(), "next");
+  EXPECT_EQ(rd->ReadFloat(), 6.5f);
+  EXPECT_EQ(rd->GetInfo().View(), bin ? "s.kvt:@100" : "s.kvt:2:1");
+  rd->EndKey();  // 7.5 unread
+  EXPECT_EQ(rd->IsKey(), 0);
+  rd->Finish();
+  std::vector<std::string> ids;
+  for (int i = 0; i < rd.h.Count(); ++i) ids.push_back(rd.h.IdAt(i));
+  EXPECT_EQ(
+      ids,
+      (std::vector<std::string>{
+          bin ? "util/kvt/util_kvt_reader.type@s.kvt:@19" : "util/kvt/util_kvt_reader.type@s.kvt:1:3",
+          bin ? "util/kvt/util_kvt_reader.type@s.kvt:@32" : "util/kvt/util_kvt_reader.type@s.kvt:1:11",
+          bin ? "util/kvt/util_kvt_reader.missing@s.kvt:@100" : "util/kvt/util_kvt_reader.missing@s.kvt:2:1",
+      }));
+}
+
+TEST_P(KvtSeqRead, ReadsOfAnotherKindInsideAFloatRunTakeTheRightValue) {
+  Reader rd;
+  Open(rd, "k 1.5 2.5 3.5 4.5\nm -0.0\n");
+  const bool bin = GetParam();
+  EXPECT_EQ(rd->ReadKey().View(), "k");
+  EXPECT_EQ(rd->ReadFloat(), 1.5f);
+  rd->BeginChunk();  // 2.5: type error, skipped, an empty chunk is entered
+  EXPECT_EQ(rd->IsKey(), 0);
+  EXPECT_EQ(rd->IsValue(), 0);
+  EXPECT_EQ(rd->ReadFloat(), 0.0f);
+  rd->EndChunk();
+  EXPECT_EQ(rd->IsValue(), 1);
+  EXPECT_EQ(rd->ReadFloat(), 3.5f);
+  EXPECT_EQ(rd->ReadStr().View(), "");  // 4.5: type error, consumed
+  EXPECT_EQ(rd->IsValue(), 0);
+  EXPECT_EQ(rd->ReadKey().View(), "m");  // closes k on the way
+  EXPECT_EQ(std::bit_cast<std::uint32_t>(rd->ReadFloat()), 0x80000000u);
+  EXPECT_EQ(rd->IsValue(), 0);
+  EXPECT_EQ(rd->IsKey(), 0);
+  rd->Finish();
+  std::vector<std::string> ids;
+  for (int i = 0; i < rd.h.Count(); ++i) ids.push_back(rd.h.IdAt(i));
+  EXPECT_EQ(ids,
+            (std::vector<std::string>{
+                bin ? "util/kvt/util_kvt_reader.type@s.kvt:@23" : "util/kvt/util_kvt_reader.type@s.kvt:1:7",
+                bin ? "util/kvt/util_kvt_reader.type@s.kvt:@31" : "util/kvt/util_kvt_reader.type@s.kvt:1:15",
+            }));
+  EXPECT_EQ(rd.h.LineAt(0).substr(rd.h.LineAt(0).find("error:")),
+            "error: Key 'k' expects a chunk, found a float. [util/kvt/util_kvt_reader.type]");
 }
 
 INSTANTIATE_TEST_SUITE_P(Encodings, KvtSeqRead, ::testing::Values(false, true),
