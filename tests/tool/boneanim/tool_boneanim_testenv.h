@@ -1,17 +1,14 @@
 // Shared test scaffolding of the boneanim tests: a pool, a handler with a
-// message collector, reports flattened to comparable lines, and temporary
-// directories with files.
+// message collector, reports flattened to comparable lines, and a run of the
+// built program.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <atomic>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
+#include "tests/util/file/util_file_testprogram.h"
 #include "util/mempool/util_mempool_pool.h"
 #include "util/msg/util_msg_handler.h"
 
@@ -27,10 +24,11 @@ struct Env {
   Env(const Env&) = delete;
   Env& operator=(const Env&) = delete;
 
-  // Every report as "LEVEL ID | info0 | info1 | ...".
-  std::vector<std::string> Lines() const {
+  // Every report as "LEVEL ID | info0 | info1 | ..."; firstInfo 1 leaves out
+  // the context.
+  std::vector<std::string> Lines(int firstInfo = 0) const {
     std::vector<std::string> out;
-    for (const auto& e : collector.GetEntries()) out.push_back(Line(e.level, e.msg));
+    for (const auto& e : collector.GetEntries()) out.push_back(Line(e.level, e.msg, firstInfo));
     return out;
   }
   // The ids of every report, in order, without the common prefix of the calculation.
@@ -44,43 +42,17 @@ struct Env {
     }
     return out;
   }
-  static std::string Line(int level, const qvl_CUtilMsg& msg) {
+  static std::string Line(int level, const qvl_CUtilMsg& msg, int firstInfo = 0) {
     std::string s = std::to_string(level) + " " + msg.GetId().GetChars();
-    for (int i = 0; i < msg.GetInfoCnt(); ++i) s += std::string(" | ") + msg.GetInfo(i).GetChars();
+    for (int i = firstInfo; i < msg.GetInfoCnt(); ++i) s += std::string(" | ") + msg.GetInfo(i).GetChars();
     return s;
   }
 };
 
-// A fresh directory under the system's temporary directory, removed again
-// when the holder goes.
-class TempDir {
- public:
-  TempDir() {
-    static std::atomic<int> counter{0};
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string("qvl_calc_") + (info ? info->name() : "x") + "_" +
-                       std::to_string(::getpid()) + "_" + std::to_string(counter++);
-    m_path = std::filesystem::temp_directory_path() / name;
-    std::filesystem::remove_all(m_path);
-    std::filesystem::create_directories(m_path);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(m_path, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  std::string Path() const { return m_path.string(); }
-  std::string Write(const std::string& name, const std::string& text) const {
-    std::filesystem::path p = m_path / name;
-    std::ofstream out(p, std::ios::binary);
-    out << text;
-    return p.string();
-  }
-
- private:
-  std::filesystem::path m_path;
-};
+// Runs the built boneanim program in cwd; see qvl_TestRunProgram.
+inline qvl_TestOutcome RunBoneAnim(const std::string& cwd, const std::vector<std::string>& args,
+                                   unsigned long long addressLimit = 0) {
+  return qvl_TestRunProgram(QVL_BONEANIM_EXE, cwd, args, addressLimit);
+}
 
 }  // namespace boneanim_test
