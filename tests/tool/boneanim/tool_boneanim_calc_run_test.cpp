@@ -6,13 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "tests/util/file/util_file_testprogram.h"
+#include "tests/tool/boneanim/tool_boneanim_testenv.h"
 
 namespace {
 
-qvl_TestOutcome RunTool(const std::string& cwd, const std::vector<std::string>& args) {
-  return qvl_TestRunProgram(QVL_BONEANIM_EXE, cwd, args);
-}
+using boneanim_test::RunBoneAnim;
 
 const char* kRef =
     "format \"quorvel_path_5\"\n"
@@ -56,7 +54,7 @@ TEST(BoneAnimCalcProgram, ProgressSummaryAndErrorsWithTheirContexts) {
                          "mask_array { bone_pat \"H*\" wgh 0.5 }\n");
   const std::string ref = dir / "rig/ref.kvt";
   const std::string anim = dir / "rig/walk.kvt";
-  const qvl_TestOutcome r = RunTool(dir.Path(), {"job.kvt", "out.kvt", "-refdir", "rig"});
+  const qvl_TestOutcome r = RunBoneAnim(dir.Path(), {"job.kvt", "out.kvt", "-refdir", "rig"});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.out, "Loading reference file \"" + ref + "\"...\n" + "Loading animation file \"" + anim +
                        "\"...\n" + "Processed animation \"" + anim + "\" relative to \"" + ref +
@@ -83,7 +81,7 @@ TEST(BoneAnimCalcProgram, QuietRunWithoutErrorsWritesTheDestination) {
   qvl_TestDir::WriteFile(dir / "ref.kvt", ref);
   qvl_TestDir::WriteFile(dir / "job.kvt",
                          "ref_path \"ref.kvt\" anim_path \"walk.kvt\" do_transl true do_quat true\n");
-  const qvl_TestOutcome r = RunTool(dir.Path(), {"job.kvt", "out.kvt", "-quiet", "1"});
+  const qvl_TestOutcome r = RunBoneAnim(dir.Path(), {"job.kvt", "out.kvt", "-quiet", "1"});
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.out, "Errors: 0\nDone.\n");
   EXPECT_EQ(r.exitCode, 0);
@@ -95,7 +93,7 @@ TEST(BoneAnimCalcProgram, AnimationOfAnotherFormatIsNamedWithItsPlace) {
   qvl_TestDir::WriteFile(dir / "ref.kvt", kRef);
   qvl_TestDir::WriteFile(dir / "anim.kvt", "format \"quorvel_boneanim_runtime_164x12\"\ndata { }\n");
   qvl_TestDir::WriteFile(dir / "job.kvt", "ref_path \"ref.kvt\" anim_path \"anim.kvt\"\n");
-  const qvl_TestOutcome r = RunTool(dir.Path(), {"job.kvt", "out.kvt", "-quiet", "1"});
+  const qvl_TestOutcome r = RunBoneAnim(dir.Path(), {"job.kvt", "out.kvt", "-quiet", "1"});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.err,
             (dir / "anim.kvt") +

@@ -6,16 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "tests/util/file/util_file_testprogram.h"
+#include "tests/tool/boneanim/tool_boneanim_testenv.h"
 
 namespace {
 
-const std::string kExampleDir = std::string(QVL_SOURCE_DIR) + "/examples/walk";
+using boneanim_test::RunBoneAnim;
 
-qvl_TestOutcome RunBoneAnim(const std::string& cwd, const std::vector<std::string>& args,
-                            unsigned long long addressLimit = 0) {
-  return qvl_TestRunProgram(QVL_BONEANIM_EXE, cwd, args, addressLimit);
-}
+const std::string kExampleDir = std::string(QVL_SOURCE_DIR) + "/examples/walk";
 
 // The canonical text of a data-tree file of either encoding, as kvt prints it.
 std::string KvtCat(const std::string& path) {
@@ -54,12 +51,14 @@ TEST(BoneAnimRun, ExampleInTextAndBinaryGivesTheSameTree) {
   EXPECT_EQ(KvtCat(dir / "out/walk.bin"), textFile);
   // Eleven bones move; Spine1, Neck and the forearms keep their rest pose
   // and are left out, though the arm mask still lists the forearms.
-  EXPECT_NE(textFile.find("  bone_name_array \"Head\" \"Hips\" \"LeftArm\" \"LeftFoot\" \"LeftLeg\" \"LeftUpLeg\" "
-                          "\"RightArm\" \"RightFoot\" \"RightLeg\" \"RightUpLeg\" \"Spine\"\n"),
-            std::string::npos);
-  EXPECT_NE(textFile.find("  mask_name_array \"LeftArm\" \"LeftForeArm\" \"RightArm\" \"RightForeArm\" \"Spine\" "
-                          "\"Spine1\"\n  mask_wgh_array 1.0 1.0 1.0 1.0 0.5 0.5\n"),
-            std::string::npos);
+  EXPECT_NE(
+      textFile.find("  bone_name_array \"Head\" \"Hips\" \"LeftArm\" \"LeftFoot\" \"LeftLeg\" \"LeftUpLeg\" "
+                    "\"RightArm\" \"RightFoot\" \"RightLeg\" \"RightUpLeg\" \"Spine\"\n"),
+      std::string::npos);
+  EXPECT_NE(
+      textFile.find("  mask_name_array \"LeftArm\" \"LeftForeArm\" \"RightArm\" \"RightForeArm\" \"Spine\" "
+                    "\"Spine1\"\n  mask_wgh_array 1.0 1.0 1.0 1.0 0.5 0.5\n"),
+      std::string::npos);
 }
 
 TEST(BoneAnimRun, CompressedRunPacksBothChannels) {
@@ -79,13 +78,15 @@ TEST(BoneAnimRun, AnErrorLeavesTheDestinationAsItWas) {
   // Translations left out of the output while the bones move: one
   // "has_transl" error per moving bone, so the run must not write.
   WriteExampleJob(dir, "do_transl true", "do_transl false");
-  qvl_TestOutcome absent = RunBoneAnim(dir.Path(), {"job.kvt", "new.kvt", "-refdir", kExampleDir, "-quiet", "1"});
+  qvl_TestOutcome absent =
+      RunBoneAnim(dir.Path(), {"job.kvt", "new.kvt", "-refdir", kExampleDir, "-quiet", "1"});
   EXPECT_EQ(absent.exitCode, 1);
   EXPECT_NE(absent.err.find("[tool/boneanim/tool_boneanim_calc.has_transl]"), std::string::npos);
   EXPECT_EQ(absent.out.substr(absent.out.size() - 6), "Done.\n");
 
   qvl_TestDir::WriteFile(dir / "old.kvt", "older contents");
-  qvl_TestOutcome kept = RunBoneAnim(dir.Path(), {"job.kvt", "old.kvt", "-refdir", kExampleDir, "-quiet", "1"});
+  qvl_TestOutcome kept =
+      RunBoneAnim(dir.Path(), {"job.kvt", "old.kvt", "-refdir", kExampleDir, "-quiet", "1"});
   EXPECT_EQ(kept.exitCode, 1);
   EXPECT_EQ(qvl_TestDir::ReadFile(dir / "old.kvt"), "older contents");
   // Neither run left its destination nor a temporary file behind.
