@@ -31,7 +31,6 @@ class AnimPathTest : public ::testing::Test {
 };
 
 TEST_F(AnimPathTest, ZeroFilledPathIsValidAndIdentity) {
-  EXPECT_EQ(m_path.name, nullptr);
   EXPECT_TRUE(m_path.IsIdentity());
   EXPECT_EQ(m_path.NextKeyTime(-FLT_MAX), FLT_MAX);
   m_path.SnapToIdentity(1.0f, 1.0f);  // nothing to touch

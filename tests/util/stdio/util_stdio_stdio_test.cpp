@@ -76,12 +76,4 @@ TEST(StdIo, QuietHidesInformationOnlyAndHiddenErrorsStillCount) {
             "error: Bone \"Spine\" [2] [tool/x.key]\nBoneAnim: error: Bone \"Shown\" [2] [tool/x.key]\n");
 }
 
-TEST(StdIo, DefaultsDisplayEverythingAndFlushEachLine) {
-  const qvl_CUtilStdIoParam param;
-  EXPECT_TRUE(param.m_name.IsEmpty());
-  EXPECT_TRUE(param.m_infoDisplay && param.m_errorDisplay && param.m_raiseDisplay && param.m_caughtDisplay);
-  EXPECT_FALSE(param.m_nameInLines);
-  EXPECT_TRUE(param.m_flushEachLine);
-}
-
 }  // namespace
