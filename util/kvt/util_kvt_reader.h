@@ -181,4 +181,7 @@ class qvl_CUtilKvtReaderOf : public qvl_CUtilKvtReader {
   // value of another type is reported and skipped, no value is reported as
   // missing; nothing happens for kNoValueRead.
   void RejectValue(int expected, int item);
+  // Closes the open key and skips every key left in the current chunk (or the
+  // root) with its values, stopping before the close or the end.
+  void SkipKeys();
 };

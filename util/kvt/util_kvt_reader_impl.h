@@ -150,6 +150,17 @@ qvl_CUtilStr qvl_CUtilKvtReaderOf<D>::ReadStr() {
 }
 
 template <class D>
+void qvl_CUtilKvtReaderOf<D>::SkipKeys() {
+  if (m_keyOpen) Self()->EndKey();
+  while (Self()->IsKey() > 0) {
+    m_keyStart = PeekStart();
+    TakeName();
+    m_keyOpen = true;
+    Self()->EndKey();
+  }
+}
+
+template <class D>
 void qvl_CUtilKvtReaderOf<D>::BeginChunk() {
   Self()->Sync();
   if (m_failed || m_emptyDepth > 0 || !m_keyOpen) {
@@ -165,12 +176,7 @@ void qvl_CUtilKvtReaderOf<D>::BeginChunk() {
     m_keyOpen = false;
     return;
   }
-  if (item >= qvl_KvtItemInt && item <= qvl_KvtItemStr) {
-    TypeError(qvl_KvtTypeChunk, TypeOfItem(item));
-    SkipValue();
-  } else if (!m_failed) {
-    MissingValue(qvl_KvtTypeChunk);
-  }
+  RejectValue(qvl_KvtTypeChunk, item);
   // An empty chunk stands in for the missing one, so the caller's loops stay balanced.
   ++m_emptyDepth;
 }
@@ -185,13 +191,7 @@ void qvl_CUtilKvtReaderOf<D>::EndChunk() {
   }
   if (m_depth == 0) return;
   if (!m_failed) {
-    if (m_keyOpen) Self()->EndKey();
-    while (Self()->IsKey() > 0) {
-      m_keyStart = PeekStart();
-      TakeName();
-      m_keyOpen = true;
-      Self()->EndKey();
-    }
+    SkipKeys();
     if (!m_failed && PeekItem() == qvl_KvtItemClose) Consume();
   }
   --m_depth;
@@ -202,12 +202,6 @@ template <class D>
 void qvl_CUtilKvtReaderOf<D>::Finish() {
   Self()->Sync();
   if (m_failed || m_depth > 0 || m_emptyDepth > 0) return;
-  if (m_keyOpen) Self()->EndKey();
-  while (Self()->IsKey() > 0) {
-    m_keyStart = PeekStart();
-    TakeName();
-    m_keyOpen = true;
-    Self()->EndKey();
-  }
+  SkipKeys();
   if (!m_failed) static_cast<D*>(this)->CheckEnd();
 }
