@@ -210,14 +210,19 @@ double TokenizeBinary(const std::string& data, long* valueCount) {
   return sum;
 }
 
-void WriteFloats(std::FILE* f, int flags, const std::vector<float>& values) {
-  qvl_CUtilPtr<FileStream> stream(new FileStream(f));
-  qvl_CUtilKvtSeqWrite* w = qvl_CUtilKvtWork::CreateSeqWriteStream(nullptr, "", stream.Get(), flags);
+// Writes values as one key to stream in the encoding flags asks for.
+void WriteFloatsTo(qvl_CUtilStream* stream, int flags, const std::vector<float>& values) {
+  qvl_CUtilKvtSeqWrite* w = qvl_CUtilKvtWork::CreateSeqWriteStream(nullptr, "", stream, flags);
   w->BeginKey("transl_array");
   for (float v : values) w->WriteFloat(v);
   w->EndKey();
   w->Finish();
   qvl_CUtilPtrBase::RefReleaseOf(w);
+}
+
+void WriteFloats(std::FILE* f, int flags, const std::vector<float>& values) {
+  qvl_CUtilPtr<FileStream> stream(new FileStream(f));
+  WriteFloatsTo(stream.Get(), flags, values);
 }
 
 // buf is allocated (and touched) before the timing, like the writer's own buffer.
@@ -248,12 +253,7 @@ double ReadAllFloats(qvl_CUtilStream* stream) {
 // Writes the key of values into memory in the encoding flags asks for.
 std::string FloatsFile(int flags, const std::vector<float>& values) {
   qvl_CUtilPtr<qvl_CUtilMemStream> stream(new qvl_CUtilMemStream());
-  qvl_CUtilKvtSeqWrite* w = qvl_CUtilKvtWork::CreateSeqWriteStream(nullptr, "", stream.Get(), flags);
-  w->BeginKey("transl_array");
-  for (float v : values) w->WriteFloat(v);
-  w->EndKey();
-  w->Finish();
-  qvl_CUtilPtrBase::RefReleaseOf(w);
+  WriteFloatsTo(stream.Get(), flags, values);
   return stream->GetData();
 }
 

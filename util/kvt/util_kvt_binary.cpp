@@ -11,8 +11,6 @@ template class qvl_CUtilKvtReaderOf<qvl_CUtilKvtBinaryReader>;
 
 namespace {
 
-constexpr std::size_t kWriteBufSize = std::size_t{1} << 20;
-
 inline std::uint32_t LoadLe32(const char* p) {
   std::uint32_t v;
   std::memcpy(&v, p, 4);
@@ -296,60 +294,35 @@ void qvl_CUtilKvtBinaryReader::CheckEnd() {
 
 // ---------------------------------------------------------------- writer
 
-qvl_CUtilKvtBinaryWriter::qvl_CUtilKvtBinaryWriter(qvl_CUtilStream* stream)
-    : m_stream(RefAddOf(stream)), m_buf(new char[kWriteBufSize]), m_cap(kWriteBufSize) {
-  std::memcpy(m_buf, qvl_KvtBinMagic, 4);
-  StoreLe32(m_buf + 4, qvl_KvtBinVersion);
-  m_len = qvl_KvtBinHeaderSize;
-}
-
-qvl_CUtilKvtBinaryWriter::~qvl_CUtilKvtBinaryWriter() {
-  delete[] m_buf;
-  RefReleaseOf(m_stream);
-}
-
-void qvl_CUtilKvtBinaryWriter::Flush() {
-  // A run cannot stay open across a flush: its count is patched in the buffer.
-  CloseRun();
-  if (m_len > 0 && m_stream) m_stream->Write(m_buf, m_len);
-  m_len = 0;
-}
-
-char* qvl_CUtilKvtBinaryWriter::Room(std::size_t n) {
-  if (m_cap - m_len < n) {
-    Flush();
-    if (m_cap < n) {
-      delete[] m_buf;
-      m_buf = nullptr;
-      m_buf = new char[n];
-      m_cap = n;
-    }
-  }
-  return m_buf + m_len;
+qvl_CUtilKvtBinaryWriter::qvl_CUtilKvtBinaryWriter(qvl_CUtilStream* stream) : m_out(stream) {
+  char* p = m_out.Room(qvl_KvtBinHeaderSize);
+  std::memcpy(p, qvl_KvtBinMagic, 4);
+  StoreLe32(p + 4, qvl_KvtBinVersion);
+  m_out.Advance(qvl_KvtBinHeaderSize);
 }
 
 void qvl_CUtilKvtBinaryWriter::PutByte(unsigned char b) {
   *Room(1) = static_cast<char>(b);
-  ++m_len;
+  m_out.Advance(1);
 }
 
 void qvl_CUtilKvtBinaryWriter::PutU32(std::uint32_t v) {
   StoreLe32(Room(4), v);
-  m_len += 4;
+  m_out.Advance(4);
 }
 
 void qvl_CUtilKvtBinaryWriter::CloseRun() {
   if (m_runTag == 0) return;
-  StoreLe32(m_buf + m_runCountAt, m_runCount);
+  StoreLe32(m_out.At(m_runCountAt), m_runCount);
   m_runTag = 0;
 }
 
 void qvl_CUtilKvtBinaryWriter::StartRun(unsigned char tag, std::size_t firstSize) {
   CloseRun();
-  Room(5 + firstSize);  // the run header and its first value stay in one buffer
-  m_buf[m_len] = static_cast<char>(tag);
-  m_runCountAt = m_len + 1;
-  m_len += 5;
+  // The run header and its first value stay in one buffer.
+  *Room(5 + firstSize) = static_cast<char>(tag);
+  m_runCountAt = m_out.GetLen() + 1;
+  m_out.Advance(5);
   m_runTag = tag;
   m_runCount = 0;
 }
@@ -366,7 +339,7 @@ void qvl_CUtilKvtBinaryWriter::BeginKey(const qvl_CUtilStr& name) {
     PutByte(qvl_KvtBinTagNameNew);
     PutU32(static_cast<std::uint32_t>(key.size()));
     std::memcpy(Room(key.size()), key.data(), key.size());
-    m_len += key.size();
+    m_out.Advance(key.size());
     m_names.emplace(std::move(key), static_cast<std::uint32_t>(m_names.size()));
   }
   m_keyOpen = true;
@@ -379,33 +352,34 @@ void qvl_CUtilKvtBinaryWriter::EndKey() {
 
 void qvl_CUtilKvtBinaryWriter::WriteInt(std::int32_t value) {
   if (!m_keyOpen) return;
-  if (m_runTag != qvl_KvtBinTagRunInt || m_cap - m_len < 4 || m_runCount == UINT32_MAX) {
+  if (m_runTag != qvl_KvtBinTagRunInt || m_out.GetFree() < 4 || m_runCount == UINT32_MAX) {
     StartRun(qvl_KvtBinTagRunInt, 4);
   }
-  StoreLe32(m_buf + m_len, static_cast<std::uint32_t>(value));
-  m_len += 4;
+  StoreLe32(m_out.End(), static_cast<std::uint32_t>(value));
+  m_out.Advance(4);
   ++m_runCount;
 }
 
 void qvl_CUtilKvtBinaryWriter::WriteFloat(float value) {
   if (!m_keyOpen) return;
-  if (m_runTag != qvl_KvtBinTagRunFloat || m_cap - m_len < 4 || m_runCount == UINT32_MAX) {
+  if (m_runTag != qvl_KvtBinTagRunFloat || m_out.GetFree() < 4 || m_runCount == UINT32_MAX) {
     StartRun(qvl_KvtBinTagRunFloat, 4);
   }
-  StoreLe32(m_buf + m_len, std::bit_cast<std::uint32_t>(value));
-  m_len += 4;
+  StoreLe32(m_out.End(), std::bit_cast<std::uint32_t>(value));
+  m_out.Advance(4);
   ++m_runCount;
 }
 
 void qvl_CUtilKvtBinaryWriter::WriteStr(const qvl_CUtilStr& text) {
   if (!m_keyOpen) return;
   std::size_t n = text.GetLen();
-  if (m_runTag != qvl_KvtBinTagRunStr || m_cap - m_len < 4 + n || m_runCount == UINT32_MAX) {
+  if (m_runTag != qvl_KvtBinTagRunStr || m_out.GetFree() < 4 + n || m_runCount == UINT32_MAX) {
     StartRun(qvl_KvtBinTagRunStr, 4 + n);
   }
-  StoreLe32(m_buf + m_len, static_cast<std::uint32_t>(n));
-  std::memcpy(m_buf + m_len + 4, text.GetChars(), n);
-  m_len += 4 + n;
+  char* p = m_out.End();
+  StoreLe32(p, static_cast<std::uint32_t>(n));
+  std::memcpy(p + 4, text.GetChars(), n);
+  m_out.Advance(4 + n);
   ++m_runCount;
 }
 

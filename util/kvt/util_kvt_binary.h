@@ -10,6 +10,7 @@
 #include "util/file/util_file_stream.h"
 #include "util/kvt/util_kvt_reader.h"
 #include "util/kvt/util_kvt_seqwrite.h"
+#include "util/kvt/util_kvt_writebuf.h"
 
 // Layout constants. A file is the 4-byte magic, the 32-bit version, the root's
 // keys and the end mark. Every number is little-endian.
@@ -85,7 +86,6 @@ class qvl_CUtilKvtBinaryReader final : public qvl_CUtilKvtReaderOf<qvl_CUtilKvtB
 class qvl_CUtilKvtBinaryWriter : public qvl_CUtilKvtSeqWrite {
  public:
   explicit qvl_CUtilKvtBinaryWriter(qvl_CUtilStream* stream);
-  ~qvl_CUtilKvtBinaryWriter() override;
 
   void BeginKey(const qvl_CUtilStr& name) override;
   void EndKey() override;
@@ -98,17 +98,22 @@ class qvl_CUtilKvtBinaryWriter : public qvl_CUtilKvtSeqWrite {
   void Finish() override;
 
  private:
-  char* Room(std::size_t n);
-  void Flush();
+  // Room for n bytes at the buffer's end; a run still open is closed before
+  // the buffer goes to the stream, since its count is patched in the buffer.
+  char* Room(std::size_t n) {
+    if (m_out.GetFree() < n) CloseRun();
+    return m_out.Room(n);
+  }
+  void Flush() {
+    CloseRun();
+    m_out.Flush();
+  }
   void PutByte(unsigned char b);
   void PutU32(std::uint32_t v);
   void StartRun(unsigned char tag, std::size_t firstSize);
   void CloseRun();
 
-  qvl_CUtilStream* m_stream;
-  char* m_buf;
-  std::size_t m_len = 0;
-  std::size_t m_cap;
+  qvl_CUtilKvtWriteBuf m_out;
   unsigned char m_runTag = 0;  // 0: no run open
   std::size_t m_runCountAt = 0;
   std::uint32_t m_runCount = 0;

@@ -172,4 +172,16 @@ class qvl_CUtilKvtReaderOf : public qvl_CUtilKvtReader {
   qvl_CUtilStr TakeName() { return static_cast<D*>(this)->TakeName(); }
   qvl_CUtilStr TakeStr() { return static_cast<D*>(this)->TakeStr(); }
   void SkipValue();
+  // Starts a read of one value: the next item, or kNoValueRead when nothing
+  // may be read (after a failure, inside an empty chunk, or with no key open,
+  // which is reported as misuse).
+  static constexpr int kNoValueRead = -1;
+  int BeginValueRead();
+  // Ends a read of a value of type expected that did not find one at item: a
+  // value of another type is reported and skipped, no value is reported as
+  // missing; nothing happens for kNoValueRead.
+  void RejectValue(int expected, int item);
+  // Closes the open key and skips every key left in the current chunk (or the
+  // root) with its values, stopping before the close or the end.
+  void SkipKeys();
 };

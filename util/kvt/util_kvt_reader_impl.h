@@ -94,78 +94,69 @@ void qvl_CUtilKvtReaderOf<D>::SkipValue() {
 }
 
 template <class D>
-float qvl_CUtilKvtReaderOf<D>::ReadFloatSlow() {
+int qvl_CUtilKvtReaderOf<D>::BeginValueRead() {
   Self()->Sync();
-  if (m_failed || m_emptyDepth > 0) return 0.0f;
+  if (m_failed || m_emptyDepth > 0) return kNoValueRead;
   if (!m_keyOpen) {
     Misuse("a value read outside a key");
-    return 0.0f;
+    return kNoValueRead;
   }
-  int item = PeekItem();
-  switch (item) {
-    case qvl_KvtItemFloat:
-      Consume();
-      return m_float;
-    case qvl_KvtItemInt:
-      Consume();
-      return static_cast<float>(m_int);
-    case qvl_KvtItemStr:
-    case qvl_KvtItemOpen:
-      TypeError(qvl_KvtTypeFloat, TypeOfItem(item));
-      SkipValue();
-      return 0.0f;
-    default:
-      if (!m_failed) MissingValue(qvl_KvtTypeFloat);
-      return 0.0f;
+  return PeekItem();
+}
+
+template <class D>
+void qvl_CUtilKvtReaderOf<D>::RejectValue(int expected, int item) {
+  if (item == kNoValueRead) return;
+  if (item >= qvl_KvtItemInt && item <= qvl_KvtItemOpen) {
+    TypeError(expected, TypeOfItem(item));
+    SkipValue();
+  } else if (!m_failed) {
+    MissingValue(expected);
   }
+}
+
+template <class D>
+float qvl_CUtilKvtReaderOf<D>::ReadFloatSlow() {
+  int item = BeginValueRead();
+  if (item == qvl_KvtItemFloat) {
+    Consume();
+    return m_float;
+  }
+  if (item == qvl_KvtItemInt) {
+    Consume();
+    return static_cast<float>(m_int);
+  }
+  RejectValue(qvl_KvtTypeFloat, item);
+  return 0.0f;
 }
 
 template <class D>
 std::int32_t qvl_CUtilKvtReaderOf<D>::ReadInt() {
-  Self()->Sync();
-  if (m_failed || m_emptyDepth > 0) return 0;
-  if (!m_keyOpen) {
-    Misuse("a value read outside a key");
-    return 0;
+  int item = BeginValueRead();
+  if (item == qvl_KvtItemInt) {
+    Consume();
+    return m_int;
   }
-  int item = PeekItem();
-  switch (item) {
-    case qvl_KvtItemInt:
-      Consume();
-      return m_int;
-    case qvl_KvtItemFloat:
-    case qvl_KvtItemStr:
-    case qvl_KvtItemOpen:
-      TypeError(qvl_KvtTypeInt, TypeOfItem(item));
-      SkipValue();
-      return 0;
-    default:
-      if (!m_failed) MissingValue(qvl_KvtTypeInt);
-      return 0;
-  }
+  RejectValue(qvl_KvtTypeInt, item);
+  return 0;
 }
 
 template <class D>
 qvl_CUtilStr qvl_CUtilKvtReaderOf<D>::ReadStr() {
-  Self()->Sync();
-  if (m_failed || m_emptyDepth > 0) return {};
-  if (!m_keyOpen) {
-    Misuse("a value read outside a key");
-    return {};
-  }
-  int item = PeekItem();
-  switch (item) {
-    case qvl_KvtItemStr:
-      return TakeStr();
-    case qvl_KvtItemInt:
-    case qvl_KvtItemFloat:
-    case qvl_KvtItemOpen:
-      TypeError(qvl_KvtTypeStr, TypeOfItem(item));
-      SkipValue();
-      return {};
-    default:
-      if (!m_failed) MissingValue(qvl_KvtTypeStr);
-      return {};
+  int item = BeginValueRead();
+  if (item == qvl_KvtItemStr) return TakeStr();
+  RejectValue(qvl_KvtTypeStr, item);
+  return {};
+}
+
+template <class D>
+void qvl_CUtilKvtReaderOf<D>::SkipKeys() {
+  if (m_keyOpen) Self()->EndKey();
+  while (Self()->IsKey() > 0) {
+    m_keyStart = PeekStart();
+    TakeName();
+    m_keyOpen = true;
+    Self()->EndKey();
   }
 }
 
@@ -185,12 +176,7 @@ void qvl_CUtilKvtReaderOf<D>::BeginChunk() {
     m_keyOpen = false;
     return;
   }
-  if (item >= qvl_KvtItemInt && item <= qvl_KvtItemStr) {
-    TypeError(qvl_KvtTypeChunk, TypeOfItem(item));
-    SkipValue();
-  } else if (!m_failed) {
-    MissingValue(qvl_KvtTypeChunk);
-  }
+  RejectValue(qvl_KvtTypeChunk, item);
   // An empty chunk stands in for the missing one, so the caller's loops stay balanced.
   ++m_emptyDepth;
 }
@@ -205,13 +191,7 @@ void qvl_CUtilKvtReaderOf<D>::EndChunk() {
   }
   if (m_depth == 0) return;
   if (!m_failed) {
-    if (m_keyOpen) Self()->EndKey();
-    while (Self()->IsKey() > 0) {
-      m_keyStart = PeekStart();
-      TakeName();
-      m_keyOpen = true;
-      Self()->EndKey();
-    }
+    SkipKeys();
     if (!m_failed && PeekItem() == qvl_KvtItemClose) Consume();
   }
   --m_depth;
@@ -222,12 +202,6 @@ template <class D>
 void qvl_CUtilKvtReaderOf<D>::Finish() {
   Self()->Sync();
   if (m_failed || m_depth > 0 || m_emptyDepth > 0) return;
-  if (m_keyOpen) Self()->EndKey();
-  while (Self()->IsKey() > 0) {
-    m_keyStart = PeekStart();
-    TakeName();
-    m_keyOpen = true;
-    Self()->EndKey();
-  }
+  SkipKeys();
   if (!m_failed) static_cast<D*>(this)->CheckEnd();
 }

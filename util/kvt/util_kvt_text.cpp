@@ -367,10 +367,6 @@ qvl_CUtilStr qvl_CUtilKvtTextReader::TakeStr() {
 
 // ---------------------------------------------------------------- writer
 
-namespace {
-constexpr std::size_t kWriteBufSize = std::size_t{1} << 20;
-}
-
 char* qvl_KvtFormatFloat(char* out, float value) {
   if (std::isnan(value)) {
     std::memcpy(out, "nan", 3);
@@ -390,63 +386,39 @@ char* qvl_KvtFormatFloat(char* out, float value) {
   return end + 2;
 }
 
-qvl_CUtilKvtTextWriter::qvl_CUtilKvtTextWriter(qvl_CUtilStream* stream)
-    : m_stream(RefAddOf(stream)), m_buf(new char[kWriteBufSize]), m_cap(kWriteBufSize) {}
-
-qvl_CUtilKvtTextWriter::~qvl_CUtilKvtTextWriter() {
-  delete[] m_buf;
-  RefReleaseOf(m_stream);
-}
-
-void qvl_CUtilKvtTextWriter::Flush() {
-  if (m_len > 0 && m_stream) m_stream->Write(m_buf, m_len);
-  m_len = 0;
-}
-
-char* qvl_CUtilKvtTextWriter::Room(std::size_t n) {
-  if (m_cap - m_len < n) {
-    Flush();
-    if (m_cap < n) {
-      delete[] m_buf;
-      m_buf = nullptr;
-      m_buf = new char[n];
-      m_cap = n;
-    }
-  }
-  return m_buf + m_len;
-}
+qvl_CUtilKvtTextWriter::qvl_CUtilKvtTextWriter(qvl_CUtilStream* stream) : m_out(stream) {}
 
 void qvl_CUtilKvtTextWriter::Indent(int level) {
   std::size_t n = static_cast<std::size_t>(level) * 2;
-  std::memset(Room(n), ' ', n);
-  m_len += n;
+  std::memset(m_out.Room(n), ' ', n);
+  m_out.Advance(n);
 }
 
 void qvl_CUtilKvtTextWriter::BeginKey(const qvl_CUtilStr& name) {
   if (m_keyOpen) EndKey();
   Indent(m_level);
-  std::memcpy(Room(name.GetLen()), name.GetChars(), name.GetLen());
-  m_len += name.GetLen();
+  std::memcpy(m_out.Room(name.GetLen()), name.GetChars(), name.GetLen());
+  m_out.Advance(name.GetLen());
   m_keyOpen = true;
   m_lineValues = 0;
 }
 
 void qvl_CUtilKvtTextWriter::EndKey() {
   if (!m_keyOpen) return;
-  *Room(1) = '\n';
-  ++m_len;
+  *m_out.Room(1) = '\n';
+  m_out.Advance(1);
   m_keyOpen = false;
 }
 
 void qvl_CUtilKvtTextWriter::NumberSep() {
   if (m_lineValues >= kValuesPerLine) {
-    *Room(1) = '\n';
-    ++m_len;
+    *m_out.Room(1) = '\n';
+    m_out.Advance(1);
     Indent(m_level + 1);
     m_lineValues = 0;
   } else {
-    *Room(1) = ' ';
-    ++m_len;
+    *m_out.Room(1) = ' ';
+    m_out.Advance(1);
   }
   ++m_lineValues;
 }
@@ -454,22 +426,22 @@ void qvl_CUtilKvtTextWriter::NumberSep() {
 void qvl_CUtilKvtTextWriter::WriteInt(std::int32_t value) {
   if (!m_keyOpen) return;
   NumberSep();
-  char* p = Room(16);
-  m_len += static_cast<std::size_t>(std::to_chars(p, p + 16, value).ptr - p);
+  char* p = m_out.Room(16);
+  m_out.Advance(static_cast<std::size_t>(std::to_chars(p, p + 16, value).ptr - p));
 }
 
 void qvl_CUtilKvtTextWriter::WriteFloat(float value) {
   if (!m_keyOpen) return;
   NumberSep();
-  char* p = Room(40);
-  m_len += static_cast<std::size_t>(qvl_KvtFormatFloat(p, value) - p);
+  char* p = m_out.Room(40);
+  m_out.Advance(static_cast<std::size_t>(qvl_KvtFormatFloat(p, value) - p));
 }
 
 void qvl_CUtilKvtTextWriter::WriteStr(const qvl_CUtilStr& text) {
   if (!m_keyOpen) return;
   std::string_view s = text.View();
   // Worst case every byte becomes \xHH.
-  char* p = Room(s.size() * 4 + 3);
+  char* p = m_out.Room(s.size() * 4 + 3);
   char* start = p;
   *p++ = ' ';
   *p++ = '"';
@@ -498,14 +470,14 @@ void qvl_CUtilKvtTextWriter::WriteStr(const qvl_CUtilStr& text) {
     }
   }
   *p++ = '"';
-  m_len += static_cast<std::size_t>(p - start);
+  m_out.Advance(static_cast<std::size_t>(p - start));
   ++m_lineValues;
 }
 
 void qvl_CUtilKvtTextWriter::BeginChunk() {
   if (!m_keyOpen) return;
-  std::memcpy(Room(3), " {\n", 3);
-  m_len += 3;
+  std::memcpy(m_out.Room(3), " {\n", 3);
+  m_out.Advance(3);
   ++m_level;
   m_keyOpen = false;
 }
@@ -515,8 +487,8 @@ void qvl_CUtilKvtTextWriter::EndChunk() {
   if (m_keyOpen) EndKey();
   --m_level;
   Indent(m_level);
-  *Room(1) = '}';
-  ++m_len;
+  *m_out.Room(1) = '}';
+  m_out.Advance(1);
   m_keyOpen = true;
   m_lineValues = 0;
 }
@@ -530,5 +502,5 @@ void qvl_CUtilKvtTextWriter::WriteKeyStr(const qvl_CUtilStr& name, const qvl_CUt
 void qvl_CUtilKvtTextWriter::Finish() {
   while (m_level > 0) EndChunk();
   EndKey();
-  Flush();
+  m_out.Flush();
 }

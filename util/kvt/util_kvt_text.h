@@ -8,6 +8,7 @@
 #include "util/file/util_file_stream.h"
 #include "util/kvt/util_kvt_reader.h"
 #include "util/kvt/util_kvt_seqwrite.h"
+#include "util/kvt/util_kvt_writebuf.h"
 
 // Reads the text encoding straight from the bytes given (no copy); numbers
 // through std::from_chars, positions computed only when a message or a tree
@@ -46,7 +47,6 @@ class qvl_CUtilKvtTextReader final : public qvl_CUtilKvtReaderOf<qvl_CUtilKvtTex
 class qvl_CUtilKvtTextWriter : public qvl_CUtilKvtSeqWrite {
  public:
   explicit qvl_CUtilKvtTextWriter(qvl_CUtilStream* stream);
-  ~qvl_CUtilKvtTextWriter() override;
 
   void BeginKey(const qvl_CUtilStr& name) override;
   void EndKey() override;
@@ -62,15 +62,10 @@ class qvl_CUtilKvtTextWriter : public qvl_CUtilKvtSeqWrite {
   static constexpr int kValuesPerLine = 16;
 
  private:
-  char* Room(std::size_t n);
-  void Flush();
   void Indent(int level);
   void NumberSep();
 
-  qvl_CUtilStream* m_stream;
-  char* m_buf;
-  std::size_t m_len = 0;
-  std::size_t m_cap;
+  qvl_CUtilKvtWriteBuf m_out;
   int m_level = 0;
   bool m_keyOpen = false;
   int m_lineValues = 0;

@@ -1,25 +1,13 @@
 // Out-of-line error routines of the pool array.
 #include "util/mempool/util_mempool_array.h"
 
-#include "util/str/util_str_strutil.h"
+#include "util/cont/util_array_msg.h"
 
 void qvl_CUtilMemPoolArrayThrowOutOfRange(const char* func, int count, int index) {
-  qvl_CUtilMsg msg("util/mempool/util_mempool_array.idx_out_of_range",
-                   "Array of element type \"[1]\". Function \"[2]\". Containing [3] elements. "
-                   "Index [4] is out of range.");
-  msg.AddInfo("");
-  msg.AddInfo("?");
-  msg.AddInfo(func);
-  msg.AddInfo(qvl_CUtilStrUtil::StrOfIntps(count, 0, 0));
-  msg.AddInfo(qvl_CUtilStrUtil::StrOfIntps(index, 0, 0));
-  throw qvl_CUtilMemPoolArrayOutOfRange(msg);
+  throw qvl_CUtilMemPoolArrayOutOfRange(
+      qvl_CUtilArrayMsgOfOutOfRange("util/mempool/util_mempool_array.idx_out_of_range", func, count, index));
 }
 
 void qvl_CUtilMemPoolArrayThrowTooLarge(std::int64_t wanted, std::size_t itemSize) {
-  qvl_CUtilMsg msg("util/mempool/util_mempool_array.too_large",
-                   "Array of [1] elements of [2] bytes passes the 2 GiB limit.");
-  msg.AddInfo("");
-  msg.AddInfo(qvl_CUtilStrUtil::StrOfIntps(static_cast<std::intptr_t>(wanted), 0, 0));
-  msg.AddInfo(qvl_CUtilStrUtil::StrOfIntps(static_cast<std::intptr_t>(itemSize), 0, 0));
-  throw msg;
+  throw qvl_CUtilArrayMsgOfTooLarge("util/mempool/util_mempool_array.too_large", wanted, itemSize);
 }

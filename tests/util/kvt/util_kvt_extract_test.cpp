@@ -24,12 +24,6 @@ constexpr const char* kJob =
     "ref_path \"again.kvt\"\n"  // 13
     "typo 3\n";                 // 14
 
-std::vector<std::string> Ids(const KvtTestHandler& h) {
-  std::vector<std::string> ids;
-  for (int i = 0; i < h.Count(); ++i) ids.push_back(h.IdAt(i));
-  return ids;
-}
-
 TEST(KvtExtract, ValuesDefaultsAndReports) {
   KvtTestHandler h;
   auto root = KvtReadTree(h.Get(), kJob);
@@ -40,7 +34,7 @@ TEST(KvtExtract, ValuesDefaultsAndReports) {
 
   // A key given twice: the last counts, reported once at the later one.
   EXPECT_EQ(ex.ExtractStr("ref_path", true, "").View(), "again.kvt");
-  EXPECT_EQ(Ids(h), (std::vector<std::string>{"util/kvt/util_kvt_extract.twice@t.kvt:13:1"}));
+  EXPECT_EQ(h.Ids(), (std::vector<std::string>{"util/kvt/util_kvt_extract.twice@t.kvt:13:1"}));
   h.collector.Clear();
 
   EXPECT_TRUE(ex.ExtractBool("do_transl", true, false));
@@ -54,9 +48,9 @@ TEST(KvtExtract, ValuesDefaultsAndReports) {
   EXPECT_TRUE(ex.ExtractBool("bad_bool", true, true));
   EXPECT_EQ(ex.ExtractFloat("two", true, 7.0f), 7.0f);
   EXPECT_EQ(ex.ExtractStr("none", true, "d").View(), "d");
-  EXPECT_EQ(Ids(h), (std::vector<std::string>{"util/kvt/util_kvt_extract.mismatch@t.kvt:5:1",
-                                              "util/kvt/util_kvt_extract.mismatch@t.kvt:6:1",
-                                              "util/kvt/util_kvt_extract.mismatch@t.kvt:7:1"}));
+  EXPECT_EQ(h.Ids(), (std::vector<std::string>{"util/kvt/util_kvt_extract.mismatch@t.kvt:5:1",
+                                               "util/kvt/util_kvt_extract.mismatch@t.kvt:6:1",
+                                               "util/kvt/util_kvt_extract.mismatch@t.kvt:7:1"}));
   EXPECT_EQ(h.LineAt(0),
             "t.kvt:5:1: error: Key 'bad_bool' expects one int (0 false, other true), found a float. "
             "[util/kvt/util_kvt_extract.mismatch]");
@@ -76,7 +70,7 @@ TEST(KvtExtract, ValuesDefaultsAndReports) {
   // Only "typo" was asked for by nobody; reported once.
   ex.CheckForUnknown();
   ex.CheckForUnknown();
-  EXPECT_EQ(Ids(h), (std::vector<std::string>{"util/kvt/util_kvt_extract.unknown@t.kvt:14:1"}));
+  EXPECT_EQ(h.Ids(), (std::vector<std::string>{"util/kvt/util_kvt_extract.unknown@t.kvt:14:1"}));
   h.collector.Clear();
 
   qvl_CUtilKvtExtract mask;
@@ -109,8 +103,8 @@ TEST(KvtExtract, ChunkArrayMismatchAndRequiredKeys) {
   ex.ExtractChunkArray(arr, "nothing", true);
   EXPECT_EQ(arr.GetCount(), 0);
   EXPECT_EQ(ex.ExtractFloat("req", false, 3.0f), 3.0f);
-  EXPECT_EQ(Ids(h), (std::vector<std::string>{"util/kvt/util_kvt_extract.mismatch@t.kvt:1:1",
-                                              "util/kvt/util_kvt_extract.missing@t.kvt:1:1"}));
+  EXPECT_EQ(h.Ids(), (std::vector<std::string>{"util/kvt/util_kvt_extract.mismatch@t.kvt:1:1",
+                                               "util/kvt/util_kvt_extract.missing@t.kvt:1:1"}));
 }
 
 TEST(KvtExtract, WithoutHandlerErrorsAreThrownAndNullChunkIsEmpty) {

@@ -120,8 +120,7 @@ TEST_P(KvtSeqRead, WrongTypesAndMissingValuesReadAsDefaults) {
   EXPECT_EQ(rd->IsKey(), 0);
   rd->Finish();
   const bool bin = GetParam();
-  std::vector<std::string> ids;
-  for (int i = 0; i < rd.h.Count(); ++i) ids.push_back(rd.h.IdAt(i));
+  std::vector<std::string> ids = rd.h.Ids();
   EXPECT_EQ(
       ids,
       (std::vector<std::string>{
@@ -194,8 +193,7 @@ TEST_P(KvtSeqRead, FloatRunsMeetStringsIntsChunksAndTheNextKey) {
   rd->EndKey();  // 7.5 unread
   EXPECT_EQ(rd->IsKey(), 0);
   rd->Finish();
-  std::vector<std::string> ids;
-  for (int i = 0; i < rd.h.Count(); ++i) ids.push_back(rd.h.IdAt(i));
+  std::vector<std::string> ids = rd.h.Ids();
   EXPECT_EQ(
       ids,
       (std::vector<std::string>{
@@ -225,8 +223,7 @@ TEST_P(KvtSeqRead, ReadsOfAnotherKindInsideAFloatRunTakeTheRightValue) {
   EXPECT_EQ(rd->IsValue(), 0);
   EXPECT_EQ(rd->IsKey(), 0);
   rd->Finish();
-  std::vector<std::string> ids;
-  for (int i = 0; i < rd.h.Count(); ++i) ids.push_back(rd.h.IdAt(i));
+  std::vector<std::string> ids = rd.h.Ids();
   EXPECT_EQ(ids,
             (std::vector<std::string>{
                 bin ? "util/kvt/util_kvt_reader.type@s.kvt:@23" : "util/kvt/util_kvt_reader.type@s.kvt:1:7",

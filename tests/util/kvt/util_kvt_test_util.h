@@ -33,6 +33,12 @@ struct KvtTestHandler {
     const qvl_CUtilMsg& m = collector.GetEntries()[static_cast<std::size_t>(i)].msg;
     return Cat({m.GetId().View(), "@", m.GetContext().View()});
   }
+  // "ID@CONTEXT" of every report, in order.
+  std::vector<std::string> Ids() const {
+    std::vector<std::string> ids;
+    for (int i = 0; i < Count(); ++i) ids.push_back(IdAt(i));
+    return ids;
+  }
   std::string LineAt(int i) const {
     if (i < 0 || i >= Count()) return "";
     const auto& e = collector.GetEntries()[static_cast<std::size_t>(i)];
