@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "tests/util/kvt/util_kvt_test_util.h"
 #include "tool/boneanim/tool_boneanim_pack.h"
 #include "util/kvt/util_kvt_chunk.h"
 #include "util/kvt/util_kvt_work.h"
@@ -42,44 +43,10 @@ class WriteTest : public ::testing::Test {
     return out->GetData();
   }
 
-  // The text encoding of data (either encoding), as the data-tree layer reads it back.
+  // The text encoding of data (either encoding), as the data-tree layer reads
+  // it back; without a handler any read error throws and fails the test.
   static std::string AsText(const std::string& data) {
-    qvl_CUtilPtr<qvl_CUtilMemStream> in(new qvl_CUtilMemStream(data, qvl_CUtilStr("out.kvt")));
-    qvl_CUtilMsgHandler* none = nullptr;  // any read error throws and fails the test
-    qvl_CUtilKvtChunk* root = qvl_CUtilKvtWork::ReadStreamSimple(none, "", in.Get(), false);
-    qvl_CUtilPtr<qvl_CUtilKvtChunk> hold(root);
-    qvl_CUtilPtrBase::RefReleaseOf(root);
-    qvl_CUtilPtr<qvl_CUtilMemStream> text(new qvl_CUtilMemStream());
-    qvl_CUtilKvtSeqWrite* w = qvl_CUtilKvtWork::CreateSeqWriteStream(nullptr, "", text.Get(), 0);
-    WriteChunk(w, root);
-    w->Finish();
-    qvl_CUtilPtrBase::RefReleaseOf(w);
-    return text->GetData();
-  }
-
-  static void WriteChunk(qvl_CUtilKvtSeqWrite* w, const qvl_CUtilKvtChunk* c) {
-    for (int k = 0; k < c->GetKeyCnt(); ++k) {
-      w->BeginKey(c->GetKeyName(k));
-      for (int v = 0; v < c->GetValueCnt(k); ++v) {
-        switch (c->GetValueType(k, v)) {
-          case qvl_KvtTypeInt:
-            w->WriteInt(c->GetValueInt(k, v));
-            break;
-          case qvl_KvtTypeFloat:
-            w->WriteFloat(c->GetValueFloat(k, v));
-            break;
-          case qvl_KvtTypeStr:
-            w->WriteStr(c->GetValueStr(k, v));
-            break;
-          case qvl_KvtTypeChunk:
-            w->BeginChunk();
-            WriteChunk(w, c->PeekValueChunk(k, v));
-            w->EndChunk();
-            break;
-        }
-      }
-      w->EndKey();
-    }
+    return KvtWriteTree(KvtReadTree(nullptr, data).Get(), 0);
   }
 
   qvl_CUtilPtr<qvl_CUtilMemPool> m_pool;
