@@ -74,8 +74,9 @@ struct GuardedRun {
   const RelativeAnim* result = nullptr;       // pool memory
   qvl_CUtilPtr<qvl_CUtilDestFile> destStream;
 
-  // The run up to the closing of the destination. Problems of the runtime's operations are reported through
-  // handler and counted by stdIo; only an exception ends the run early.
+  // The run up to the closing of the destination. Problems of the runtime's
+  // operations are reported through handler and counted by stdIo; only an
+  // exception ends the run early.
   void Execute(qvl_CUtilMsgHandler* handler, qvl_CUtilStdIo* stdIo, int argc, char** argv);
 };
 

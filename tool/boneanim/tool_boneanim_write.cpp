@@ -7,9 +7,12 @@
 namespace {
 
 // A name of the result; a missing name is written as "".
-qvl_CUtilStr NameOf(const char* name) { return qvl_CUtilStr(name ? name : ""); }
+qvl_CUtilStr NameOf(const char* name) {
+  return qvl_CUtilStr(name ? name : "");
+}
 
-void WriteNames(qvl_CUtilKvtSeqWrite* writer, const char* key, const qvl_CUtilMemPoolArray<const char*>& names) {
+void WriteNames(qvl_CUtilKvtSeqWrite* writer, const char* key,
+                const qvl_CUtilMemPoolArray<const char*>& names) {
   writer->BeginKey(key);
   for (int i = 0; i < names.count; ++i) writer->WriteStr(NameOf(names[i]));
   writer->EndKey();

@@ -10,7 +10,7 @@
 
 // Thrown when an index is outside 0 .. count - 1.
 class qvl_CUtilArrayOutOfRange : public qvl_CUtilMsg {
-public:
+ public:
   explicit qvl_CUtilArrayOutOfRange(const qvl_CUtilMsg& msg) : qvl_CUtilMsg(msg) {}
 };
 
@@ -23,7 +23,7 @@ public:
 
 template <class T>
 class qvl_CUtilArray {
-public:
+ public:
   qvl_CUtilArray() = default;
   qvl_CUtilArray(const qvl_CUtilArray&) = delete;
   qvl_CUtilArray& operator=(const qvl_CUtilArray&) = delete;
@@ -40,7 +40,9 @@ public:
       qvl_CUtilArrayThrowTooLarge(newCap, sizeof(T));
     qvl_CUtilOwnArray<T> block;
     block.Alloc(newCap);
-    if (count > 0) std::memcpy(static_cast<void*>(block.Get()), storage.Get(), sizeof(T) * static_cast<std::size_t>(count));
+    if (count > 0)
+      std::memcpy(static_cast<void*>(block.Get()), storage.Get(),
+                  sizeof(T) * static_cast<std::size_t>(count));
     storage = block;
     capacity = newCap;
   }
@@ -76,7 +78,7 @@ public:
     return storage.Get()[i];
   }
 
-private:
+ private:
   qvl_CUtilOwnArray<T> storage;
   int capacity = 0;
   int count = 0;

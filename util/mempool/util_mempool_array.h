@@ -10,7 +10,7 @@
 
 // Thrown when an index is outside 0 .. count - 1.
 class qvl_CUtilMemPoolArrayOutOfRange : public qvl_CUtilMsg {
-public:
+ public:
   explicit qvl_CUtilMemPoolArrayOutOfRange(const qvl_CUtilMsg& msg) : qvl_CUtilMsg(msg) {}
 };
 

@@ -77,10 +77,11 @@ char* qvl_CUtilMemPoolStr::Alloc(qvl_CUtilMemPool* pool, const char* text) {
   return copy;
 }
 
-qvl_CUtilMemPoolFrm::qvl_CUtilMemPoolFrm(qvl_CUtilMemPool* pool)
-    : m_pool(pool), m_mark(pool->GetMark()) {}
+qvl_CUtilMemPoolFrm::qvl_CUtilMemPoolFrm(qvl_CUtilMemPool* pool) : m_pool(pool), m_mark(pool->GetMark()) {}
 
-qvl_CUtilMemPoolFrm::~qvl_CUtilMemPoolFrm() { m_pool->Rewind(m_mark); }
+qvl_CUtilMemPoolFrm::~qvl_CUtilMemPoolFrm() {
+  m_pool->Rewind(m_mark);
+}
 
 qvl_CUtilMemPool* qvl_CUtilMemPoolStdCreator::CreatePrimalMemPool() {
   return qvl_CUtilPtrBase::RefAddOf(new qvl_CUtilMemPool());

@@ -8,35 +8,35 @@
 
 // Report levels.
 enum : int {
-  qvl_MsgLevelInfo = 1,         // progress and result information
-  qvl_MsgLevelError = 2,        // an error after which work goes on
-  qvl_MsgLevelRaise = 3,        // an error reported where it is raised as an exception
-  qvl_MsgLevelCaught = 4,       // an exception caught by the run's top level
+  qvl_MsgLevelInfo = 1,    // progress and result information
+  qvl_MsgLevelError = 2,   // an error after which work goes on
+  qvl_MsgLevelRaise = 3,   // an error reported where it is raised as an exception
+  qvl_MsgLevelCaught = 4,  // an exception caught by the run's top level
 };
 
 // Receives reports (the console is one).
 class qvl_CUtilMsgEval {
-public:
+ public:
   virtual ~qvl_CUtilMsgEval() = default;
   virtual void Eval(int level, const qvl_CUtilMsg& msg) = 0;
 };
 
 class qvl_CUtilMsgHandler : public qvl_CUtilPtrBase {
-public:
+ public:
   // Adds an evaluator at the end of the list; it must outlive its registration.
   void RegisterBack(qvl_CUtilMsgEval* eval) { m_evals.push_back(eval); }
   void Unregister(qvl_CUtilMsgEval* eval);
   // Hands msg at level (1 to 4) to every registered evaluator, in order.
   void Report(int level, const qvl_CUtilMsg& msg);
 
-private:
+ private:
   std::vector<qvl_CUtilMsgEval*> m_evals;
 };
 
 // Keeps every report in memory; for callers that want to look at messages
 // afterwards (tests, and tools that decide on counts).
 class qvl_CUtilMsgCollector : public qvl_CUtilMsgEval {
-public:
+ public:
   struct Entry {
     int level;
     qvl_CUtilMsg msg;
@@ -46,6 +46,6 @@ public:
   int GetErrorCnt() const;
   void Clear() { m_entries.clear(); }
 
-private:
+ private:
   std::vector<Entry> m_entries;
 };

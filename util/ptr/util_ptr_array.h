@@ -7,7 +7,7 @@
 
 template <class T>
 class qvl_CUtilPtrArray {
-public:
+ public:
   qvl_CUtilPtrArray() = default;
   qvl_CUtilPtrArray(const qvl_CUtilPtrArray&) = delete;
   qvl_CUtilPtrArray& operator=(const qvl_CUtilPtrArray&) = delete;
@@ -23,15 +23,13 @@ public:
     return qvl_CUtilPtrBase::RefAddOf(m_items[static_cast<std::size_t>(i)]);
   }
   // Item i without a new reference; null when i is out of range.
-  T* PeekAt(int i) const {
-    return i < 0 || i >= GetCount() ? nullptr : m_items[static_cast<std::size_t>(i)];
-  }
+  T* PeekAt(int i) const { return i < 0 || i >= GetCount() ? nullptr : m_items[static_cast<std::size_t>(i)]; }
   // Drops every reference.
   void Clear() {
     for (T* p : m_items) qvl_CUtilPtrBase::RefReleaseOf(p);
     m_items.clear();
   }
 
-private:
+ private:
   std::vector<T*> m_items;
 };

@@ -9,7 +9,7 @@
 // count of 0; whoever keeps it takes a reference with RefAddOf and gives it
 // back with RefReleaseOf; the object is deleted when the count returns to 0.
 class qvl_CUtilPtrBase {
-public:
+ public:
   qvl_CUtilPtrBase() = default;
   qvl_CUtilPtrBase(const qvl_CUtilPtrBase&) = delete;
   qvl_CUtilPtrBase& operator=(const qvl_CUtilPtrBase&) = delete;
@@ -37,7 +37,7 @@ public:
     RefReleaseOf(pOld);
   }
 
-private:
+ private:
   mutable int m_refCnt = 0;
 };
 
@@ -45,7 +45,7 @@ private:
 // that the reference is dropped on every path out, exceptions included.
 template <class T>
 class qvl_CUtilPtr {
-public:
+ public:
   qvl_CUtilPtr() = default;
   explicit qvl_CUtilPtr(T* p) : m_p(qvl_CUtilPtrBase::RefAddOf(p)) {}
   qvl_CUtilPtr(const qvl_CUtilPtr& o) : m_p(qvl_CUtilPtrBase::RefAddOf(o.m_p)) {}
@@ -74,6 +74,6 @@ public:
   T& operator*() const { return *m_p; }
   explicit operator bool() const { return m_p != nullptr; }
 
-private:
+ private:
   T* m_p = nullptr;
 };

@@ -23,7 +23,9 @@ qvl_CUtilStr::qvl_CUtilStr(const char* chars)
 
 qvl_CUtilStr::qvl_CUtilStr(const char* chars, std::size_t len) : m_entry(MakeEntry(chars, len)) {}
 
-void qvl_CUtilStr::Free(qvl_CUtilStrEntry* entry) { ::operator delete(entry); }
+void qvl_CUtilStr::Free(qvl_CUtilStrEntry* entry) {
+  ::operator delete(entry);
+}
 
 qvl_CUtilStr& qvl_CUtilStr::operator=(const qvl_CUtilStr& other) {
   // Taken before Drop, which clears other.m_entry too when other is this.

@@ -1,7 +1,8 @@
 // Tests of the owned array and the pool array: growth, clearing and the index errors.
+#include "util/cont/util_array.h"
+
 #include <gtest/gtest.h>
 
-#include "util/cont/util_array.h"
 #include "util/mempool/util_mempool_array.h"
 
 namespace {
@@ -63,7 +64,8 @@ TEST(MemPoolArray, IndexErrorsNameFunctionCountAndIndex) {
   EXPECT_EQ(CatchMsg([&] { a.GetAt(-1); }).infos, (std::vector<std::string>{"", "?", "GetAt", "3", "-1"}));
   EXPECT_EQ(CatchMsg([&] { a[7]; }).infos[2], "operator[]");
   qvl_CUtilMemPoolArray<float> empty{};
-  EXPECT_EQ(CatchMsg([&] { empty.RefBack(); }).infos, (std::vector<std::string>{"", "?", "RefBack", "0", "-1"}));
+  EXPECT_EQ(CatchMsg([&] { empty.RefBack(); }).infos,
+            (std::vector<std::string>{"", "?", "RefBack", "0", "-1"}));
   EXPECT_THROW(a.RefAt(3), qvl_CUtilMemPoolArrayOutOfRange);
 }
 
