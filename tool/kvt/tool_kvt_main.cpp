@@ -29,7 +29,7 @@ const char kUsage[] =
     "Exit codes: 0 no error, 1 errors, 2 bad command line.\n";
 
 // Standard output as a stream for the writer; it hands over big pieces. A
-// failed write (a full disk, a closed pipe) is reported once, at level 2, so
+// failed write (a full disk) is reported once, at level 2, so
 // that the run ends with exit code 1.
 class StdOutStream : public qvl_CUtilStream {
  public:

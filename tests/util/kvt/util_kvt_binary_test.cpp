@@ -190,6 +190,26 @@ TEST(KvtBinary, CorruptDataGivesCodeAndOffset) {
   }
 }
 
+TEST(KvtBinary, AStringOfARunLongerThanTheDataEndsTheValuesWithOneReport) {
+  // Key "a" with a run of two strings: "x", then one claiming 9 bytes with 1 left.
+  KvtTestHandler h;
+  qvl_CUtilPtr<qvl_CUtilStream> stream(new qvl_CUtilMemStream(
+      Bin({1, 1, 0, 0, 0, 'a', 0x12, 2, 0, 0, 0, 1, 0, 0, 0, 'x', 9, 0, 0, 0, 'y', 4}), "s.kvt"));
+  qvl_CUtilKvtSeqRead* r = qvl_CUtilKvtWork::CreateSeqReadStreamSimple(h.Get(), "", stream.Get(), true);
+  ASSERT_GT(r->IsKey(), 0);
+  EXPECT_EQ(r->ReadKey(), "a");
+  ASSERT_GT(r->IsValue(), 0);
+  EXPECT_EQ(r->ReadStr(), "x");
+  EXPECT_EQ(r->IsValue(), 0);  // no value is claimed that is not there
+  EXPECT_EQ(r->ReadStr(), "");
+  r->EndKey();
+  EXPECT_EQ(r->IsKey(), 0);
+  r->Finish();
+  qvl_CUtilPtrBase::RefReleaseOf(r);
+  ASSERT_EQ(h.Count(), 1);
+  EXPECT_EQ(h.IdAt(0), "util/kvt/util_kvt_binary.corrupt@s.kvt:@24");
+}
+
 TEST(KvtBinary, MessageNamesFileAndOffset) {
   KvtTestHandler h;
   KvtReadTree(h.Get(), Bin({1, 1, 0, 0, 0, 'a', 0x11, 0xFF, 0xFF, 0xFF, 0xFF, 4}));

@@ -45,12 +45,15 @@ TEST(KvtWriteBuf, FlushesOnlyWhenRoomRunsOutAndGrowsForLargePieces) {
   EXPECT_EQ(stream->GetRefCnt(), 1);
 }
 
-TEST(KvtWriteBuf, NullStreamSwallowsTheOutput) {
+TEST(KvtWriteBuf, NullStreamSwallowsTheOutputButKeepsTheBufferWorking) {
   qvl_CUtilKvtWriteBuf buf(nullptr);
   Put(buf, 'a', kCap);
-  Put(buf, 'b', 2);
-  buf.Flush();
-  EXPECT_EQ(buf.GetLen(), 0u);
+  Put(buf, 'b', 2);  // flushes into nothing, then continues in the buffer
+  EXPECT_EQ(buf.GetLen(), 2u);
+  EXPECT_EQ(*buf.At(1), 'b');
+  Put(buf, 'c', kCap + 1);  // a piece larger than the buffer still gets room
+  EXPECT_EQ(buf.GetLen(), kCap + 1);
+  EXPECT_EQ(*buf.At(kCap), 'c');
 }
 
 }  // namespace
