@@ -57,8 +57,7 @@ void qvl_CUtilCmdLine::Report(const char* key, const char* text, const qvl_CUtil
   msg.AddInfo(m_context);
   msg.AddInfo(info1);
   msg.AddInfo(info2);
-  if (!m_handler) throw msg;
-  m_handler->Report(qvl_MsgLevelError, msg);
+  qvl_CUtilMsgHandler::ReportError(m_handler.Get(), msg);
 }
 
 std::vector<qvl_CUtilCmdLine::Found> qvl_CUtilCmdLine::Extract(const char* name) {

@@ -20,8 +20,7 @@ void ReportFailure(qvl_CUtilMsgHandler* handler, const qvl_CUtilStr& context, co
   msg.AddInfo(context);
   msg.AddInfo(path);
   msg.AddInfo(reason);
-  if (!handler) throw msg;
-  handler->Report(qvl_MsgLevelError, msg);
+  qvl_CUtilMsgHandler::ReportError(handler, msg);
 }
 
 // Closes the descriptor on every path out of the constructor.

@@ -71,8 +71,7 @@ void qvl_CUtilDestFile::Fail(const char* key, const char* text, int err) {
   msg.AddInfo(m_context);
   msg.AddInfo(m_path);
   msg.AddInfo(err ? std::strerror(err) : "the size limit is passed");
-  if (!m_handler) throw msg;
-  m_handler->Report(qvl_MsgLevelError, msg);
+  qvl_CUtilMsgHandler::ReportError(m_handler.Get(), msg);
 }
 
 void qvl_CUtilDestFile::Discard() {

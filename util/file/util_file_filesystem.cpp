@@ -64,8 +64,7 @@ void ReportDirFailed(qvl_CUtilMsgHandler* handler, const qvl_CUtilStr& context, 
   msg.AddInfo(context);
   msg.AddInfo(qvl_CUtilStr(dir.c_str()));
   msg.AddInfo(reason);
-  if (!handler) throw msg;
-  handler->Report(qvl_MsgLevelError, msg);
+  qvl_CUtilMsgHandler::ReportError(handler, msg);
 }
 
 }  // namespace

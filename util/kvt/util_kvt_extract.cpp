@@ -10,8 +10,7 @@ struct qvl_CUtilKvtExtract::Impl {
   std::vector<char> used;  // per key: asked for by an extraction or reported
 
   void Report(qvl_CUtilMsg& msg) {
-    if (!handler) throw msg;
-    handler->Report(qvl_MsgLevelError, msg);
+    qvl_CUtilMsgHandler::ReportError(handler, msg);
   }
 
   // Index of the key that counts (the last of its name), -1 when missing.

@@ -48,8 +48,7 @@ qvl_CUtilKvtReader::~qvl_CUtilKvtReader() {
 }
 
 void qvl_CUtilKvtReader::Report(const qvl_CUtilMsg& msg) {
-  if (!m_handler) throw msg;
-  m_handler->Report(qvl_MsgLevelError, msg);
+  qvl_CUtilMsgHandler::ReportError(m_handler, msg);
 }
 
 void qvl_CUtilKvtReader::Fail(int code, const char* p, std::string_view found) {

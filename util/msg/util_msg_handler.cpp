@@ -11,6 +11,11 @@ void qvl_CUtilMsgHandler::Report(int level, const qvl_CUtilMsg& msg) {
   for (qvl_CUtilMsgEval* eval : m_evals) eval->Eval(level, msg);
 }
 
+void qvl_CUtilMsgHandler::ReportError(qvl_CUtilMsgHandler* handler, const qvl_CUtilMsg& msg) {
+  if (!handler) throw msg;
+  handler->Report(qvl_MsgLevelError, msg);
+}
+
 int qvl_CUtilMsgCollector::GetErrorCnt() const {
   int n = 0;
   for (const Entry& e : m_entries) n += e.level >= qvl_MsgLevelError ? 1 : 0;

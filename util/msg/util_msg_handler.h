@@ -28,6 +28,9 @@ class qvl_CUtilMsgHandler : public qvl_CUtilPtrBase {
   void Unregister(qvl_CUtilMsgEval* eval);
   // Hands msg at level (1 to 4) to every registered evaluator, in order.
   void Report(int level, const qvl_CUtilMsg& msg);
+  // An error after which work goes on: reported at level 2 to handler, or
+  // thrown (as qvl_CUtilMsg) when there is no handler.
+  static void ReportError(qvl_CUtilMsgHandler* handler, const qvl_CUtilMsg& msg);
 
  private:
   std::vector<qvl_CUtilMsgEval*> m_evals;
