@@ -1,7 +1,7 @@
 // The runtime animation writer.
 #include "tool/boneanim/tool_boneanim_write.h"
 
-#include "tool/boneanim/tool_boneanim_pack.h"
+#include "util/anim/util_anim_pack.h"
 #include "util/kvt/util_kvt_work.h"
 
 namespace {

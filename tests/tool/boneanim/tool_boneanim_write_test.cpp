@@ -9,7 +9,7 @@
 #include <string>
 
 #include "tests/util/kvt/util_kvt_test_util.h"
-#include "tool/boneanim/tool_boneanim_pack.h"
+#include "util/anim/util_anim_pack.h"
 #include "util/kvt/util_kvt_chunk.h"
 #include "util/kvt/util_kvt_work.h"
 

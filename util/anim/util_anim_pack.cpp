@@ -1,5 +1,6 @@
-// Key compression of translations (shared exponent) and rotations (L1-normalised).
-#include "tool/boneanim/tool_boneanim_pack.h"
+// Key compression of translations (shared exponent) and rotations (L1-normalised),
+// and the decoding of the packed words.
+#include "util/anim/util_anim_pack.h"
 
 #include <cmath>
 
@@ -11,6 +12,7 @@ constexpr float kExpHeadroom = 1.001953125f;  // 1 + 2^−9, bits 0x3F804000
 constexpr int kMinExp = -16;
 constexpr int kMaxExp = 15;
 constexpr std::uint32_t kIdentityQuatWord = 0x1FF7FDFFu;
+constexpr std::uint32_t kZeroTranslWord = 0x84020100u;
 
 // floor(v) limited to lo…hi; the limit is applied in double, before the
 // conversion, so that huge values and NaN never reach the integer cast.
@@ -49,8 +51,10 @@ std::int32_t PackTransl(const Vector3& in) {
   return static_cast<std::int32_t>(word);
 }
 
-std::int32_t PackQuat(const Quat& q) {
-  if (!q.IsFinite()) return static_cast<std::int32_t>(kIdentityQuatWord);
+std::int32_t PackQuat(const Quat& in) {
+  if (!in.IsFinite()) return static_cast<std::int32_t>(kIdentityQuatWord);
+  // The word has no sign for w: store the hemisphere of w ≥ 0 (negation is exact).
+  const Quat q = in.w < 0.0f ? Quat{-in.x, -in.y, -in.z, -in.w} : in;
   const double s = std::fabs(static_cast<double>(q.x)) + std::fabs(static_cast<double>(q.y)) +
                    std::fabs(static_cast<double>(q.z)) + std::fabs(static_cast<double>(q.w));
   if (s == 0.0) return static_cast<std::int32_t>(kIdentityQuatWord);
@@ -64,4 +68,29 @@ std::int32_t PackQuat(const Quat& q) {
         static_cast<std::uint32_t>(FloorField(static_cast<double>(c[i]) * r * 511.0 + 0.5, -511, 512) + 511);
   }
   return static_cast<std::int32_t>((field[2] << 20) | (field[1] << 10) | field[0]);
+}
+
+Vector3d UnpackTransl(std::int32_t word) {
+  const std::uint32_t w = static_cast<std::uint32_t>(word);
+  if (w == kZeroTranslWord) return Vector3d{0.0, 0.0, 0.0};
+  const int e = static_cast<int>(w >> 27) - 16;
+  const auto field = [&](int shift) {
+    const int q = static_cast<int>((w >> shift) & 0x1FFu);
+    return std::ldexp(static_cast<double>(q - 256) + 0.5, e - 8);
+  };
+  return Vector3d{field(0), field(9), field(18)};
+}
+
+Quatd UnpackQuat(std::int32_t word) {
+  const std::uint32_t w = static_cast<std::uint32_t>(word);
+  const auto field = [&](int shift) {
+    return static_cast<double>(static_cast<int>((w >> shift) & 0x3FFu) - 511) / 511.0;
+  };
+  const double x = field(0);
+  const double y = field(10);
+  const double z = field(20);
+  const double qw = std::fmax(0.0, 1.0 - (std::fabs(x) + std::fabs(y) + std::fabs(z)));
+  // Never zero: w is 1 when x, y and z are all 0.
+  const double len = std::sqrt(x * x + y * y + z * z + qw * qw);
+  return Quatd{x / len, y / len, z / len, qw / len};
 }

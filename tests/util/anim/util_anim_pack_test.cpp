@@ -1,6 +1,6 @@
 // Tests of key packing: the fixed examples bit for bit, the guarded inputs,
 // and a large randomised unpack round trip against the stated steps.
-#include "tool/boneanim/tool_boneanim_pack.h"
+#include "util/anim/util_anim_pack.h"
 
 #include <gtest/gtest.h>
 
@@ -109,18 +109,12 @@ TEST(SysFrexpLdexp, FloatSplitAndScale) {
   EXPECT_EQ(qvl_SysLdexp(1.0f, 200), kInf);
 }
 
-// Unpacking as a reader of the file would do it.
-Vector3 UnpackTransl(std::uint32_t w, int* eOut) {
-  const int e = static_cast<int>(w >> 27) - 16;
-  *eOut = e;
-  const auto comp = [&](int shift) {
-    const int q = static_cast<int>((w >> shift) & 0x1FFu);
-    return std::ldexp(static_cast<double>(q - 256), e - 8);
-  };
-  return Vector3{static_cast<float>(comp(0)), static_cast<float>(comp(9)), static_cast<float>(comp(18))};
+// The exponent of a packed translation word.
+int WordExp(std::int32_t w) {
+  return static_cast<int>(static_cast<std::uint32_t>(w) >> 27) - 16;
 }
 
-TEST(PackTransl, RandomRoundTripWithinOneStepBelow) {
+TEST(PackTransl, RandomRoundTripWithinHalfAStep) {
   std::mt19937 rng(12345);
   std::uniform_real_distribution<float> mant(-1.0f, 1.0f);
   std::uniform_int_distribution<int> expo(-20, 14);  // magnitudes that need no limiting at the top
@@ -134,15 +128,17 @@ TEST(PackTransl, RandomRoundTripWithinOneStepBelow) {
       if (pick(rng) == 0) x = 0.0f;  // zeros mixed in
     }
     const Vector3 v{c[0], c[1], c[2]};
-    int e = 0;
-    const Vector3 u = UnpackTransl(static_cast<std::uint32_t>(PackTransl(v)), &e);
+    const std::int32_t word = PackTransl(v);
+    const int e = WordExp(word);
+    const Vector3d u = UnpackTransl(word);
     const double step = std::ldexp(1.0, e - 8);
     const float in[3] = {v.x, v.y, v.z};
-    const float out[3] = {u.x, u.y, u.z};
+    const double out[3] = {u.x, u.y, u.z};
+    const bool zeroWord = static_cast<std::uint32_t>(word) == 0x84020100u;
     for (int i = 0; i < 3; ++i) {
-      // The unpacked value lies at most one step below the original, never above.
-      const double diff = static_cast<double>(in[i]) - static_cast<double>(out[i]);
-      if (!(diff >= 0.0 && diff < step)) ++failures;
+      // The field's interval is [out − step/2, out + step/2); the zero word is exact.
+      const double diff = static_cast<double>(in[i]) - out[i];
+      if (zeroWord ? in[i] != 0.0f : !(diff >= -step / 2 && diff < step / 2)) ++failures;
     }
     // The exponent is the smallest one that holds the largest component with
     // its headroom (unless limited at -16), so the step is as fine as it can be.
@@ -170,16 +166,74 @@ TEST(PackQuat, RandomRoundTripWithinOneStep) {
     if (s == 0.0) continue;
     const std::uint32_t w = static_cast<std::uint32_t>(PackQuat(q));
     if ((w >> 30) != 0u) ++failures;
+    // The stored hemisphere is that of w ≥ 0.
+    const double sign = q.w < 0.0f ? -1.0 : 1.0;
     const float in[3] = {q.x, q.y, q.z};
     for (int i = 0; i < 3; ++i) {
       const int field = static_cast<int>((w >> (10 * i)) & 0x3FFu);
       if (field > 1022) ++failures;
       const double back = (field - 511) / 511.0;
       // Rounded to the nearest step of 1/511: within half a step, plus slack for the last bit.
-      if (std::fabs(back - in[i] / s) > 1.0 / 1022.0 + 1e-12) ++failures;
+      if (std::fabs(back - sign * in[i] / s) > 1.0 / 1022.0 + 1e-12) ++failures;
     }
   }
   EXPECT_EQ(failures, 0);
+}
+
+// Angle in degrees between two rotations, whatever their signs.
+double AngleDeg(const Quatd& a, double x, double y, double z, double w) {
+  const double len = std::sqrt(x * x + y * y + z * z + w * w);
+  const double dot = std::fabs(a.x * x + a.y * y + a.z * z + a.w * w) / len;
+  return 2.0 * std::acos(std::fmin(1.0, dot)) * 180.0 / M_PI;
+}
+
+TEST(PackQuat, FullTurnDecodesWithinTheStep) {
+  // A bone turning 0 to 360 degrees about a tilted axis in 30-degree steps,
+  // with the continuous signs the calculation writes: from 210 degrees on, w
+  // is negative. Every key must decode to its own rotation (one step of
+  // 1/511 on the L1 scale is well under one degree), never to its mirror.
+  const double axis[3] = {0.0, 0.6, 0.8};
+  for (int deg = 0; deg <= 360; deg += 30) {
+    const double h = deg * M_PI / 360.0;
+    const Quat q{static_cast<float>(axis[0] * std::sin(h)), static_cast<float>(axis[1] * std::sin(h)),
+                 static_cast<float>(axis[2] * std::sin(h)), static_cast<float>(std::cos(h))};
+    const std::int32_t word = PackQuat(q);
+    const Quatd u = UnpackQuat(word);
+    EXPECT_GE(u.w, 0.0) << deg;
+    EXPECT_LT(AngleDeg(u, q.x, q.y, q.z, q.w), 1.0) << deg << " degrees, word " << word;
+  }
+  // A rotation and its negation pack alike.
+  EXPECT_EQ(PackQuat({0.1f, -0.2f, 0.3f, -0.9f}), PackQuat({-0.1f, 0.2f, -0.3f, 0.9f}));
+}
+
+TEST(UnpackQuat, EveryFieldValueDecodesToItsStep) {
+  // Each field alone over its whole range, the others at 511 (zero): the
+  // component over the L1 norm is (n − 511) / 511, and w makes up the rest.
+  int failures = 0;
+  for (int n = 0; n <= 1022; ++n) {  // 1023 is never written
+    for (int shift = 0; shift <= 20; shift += 10) {
+      const std::uint32_t others = (511u << 20 | 511u << 10 | 511u) & ~(0x3FFu << shift);
+      const std::uint32_t word = others | static_cast<std::uint32_t>(n) << shift;
+      const Quatd u = UnpackQuat(static_cast<std::int32_t>(word));
+      const double c = shift == 0 ? u.x : shift == 10 ? u.y : u.z;
+      const double l1 = std::fabs(u.x) + std::fabs(u.y) + std::fabs(u.z) + std::fabs(u.w);
+      const double len2 = u.x * u.x + u.y * u.y + u.z * u.z + u.w * u.w;
+      if (std::fabs(c / l1 - (n - 511) / 511.0) > 1e-12 || std::fabs(len2 - 1.0) > 1e-12 || u.w < 0.0) {
+        ++failures;
+      }
+    }
+  }
+  EXPECT_EQ(failures, 0);
+  // The identity word is the identity exactly, and the zero translation word zero exactly.
+  const Quatd id = UnpackQuat(0x1FF7FDFF);
+  EXPECT_EQ(id.x, 0.0);
+  EXPECT_EQ(id.w, 1.0);
+  const Vector3d zero = UnpackTransl(static_cast<std::int32_t>(0x84020100u));
+  EXPECT_EQ(zero.x, 0.0);
+  EXPECT_EQ(zero.y, 0.0);
+  EXPECT_EQ(zero.z, 0.0);
+  // Next to it, the same fields with e = 1 decode to the middle of their step.
+  EXPECT_EQ(UnpackTransl(static_cast<std::int32_t>(0x8C020100u)).x, 0.5 * std::ldexp(1.0, -7));
 }
 
 }  // namespace
