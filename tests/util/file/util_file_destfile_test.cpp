@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -183,6 +184,58 @@ TEST(DestFile, SizeLimitAndNoReplaceAreReported) {
   EXPECT_EQ(f.collector.GetEntries()[0].msg.GetContext(), "ctx");
   EXPECT_EQ(qvl_TestDir::ReadFile(dest), "older");
   EXPECT_EQ(f.dir.List(), std::vector<std::string>{"out.kvt"});
+}
+
+// The replacement keeps the mode of the file it replaces (and its owner, where
+// the process may set it); a new file gets the umask's mode.
+TEST(DestFile, AReplacedFileKeepsItsModeAndOwner) {
+  Fixture f;
+  const bool root = ::geteuid() == 0;
+  struct Case {
+    const char* name;
+    mode_t mode;  // 0: no older file
+  };
+  const Case cases[] = {{"rw.kvt", 0640}, {"ro.kvt", 0444}, {"x.kvt", 0751}, {"new.kvt", 0}};
+  const mode_t mask = ::umask(027);
+  for (const Case& c : cases) {
+    const std::string dest = f.dir / c.name;
+    if (c.mode) {
+      qvl_TestDir::WriteFile(dest, "old");
+      ASSERT_EQ(::chmod(dest.c_str(), c.mode), 0);
+      if (root) {
+        ASSERT_EQ(::chown(dest.c_str(), 4321, 8765), 0);
+      }
+    }
+    {
+      auto file = f.Open(dest);
+      EXPECT_TRUE(file->Write("new", 3));
+      EXPECT_TRUE(file->Close()) << c.name;
+    }
+    struct stat st;
+    ASSERT_EQ(::stat(dest.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, c.mode ? c.mode : 0640u) << c.name;
+    if (root && c.mode) {
+      EXPECT_EQ(st.st_uid * 100000 + st.st_gid, 4321u * 100000 + 8765u) << c.name;
+    }
+    EXPECT_EQ(qvl_TestDir::ReadFile(dest), "new");
+  }
+  ::umask(mask);
+  EXPECT_EQ(f.Ids(), "");
+}
+
+TEST(DestFile, ALinkLoopIsReported) {
+  Fixture f;
+  std::filesystem::create_symlink("b", f.dir / "a");
+  std::filesystem::create_symlink("a", f.dir / "b");
+  {
+    auto file = f.Open(f.dir / "a");
+    EXPECT_FALSE(file->Close());
+  }
+  ASSERT_EQ(f.collector.GetEntries().size(), 1u);
+  EXPECT_EQ(qvl_MsgConsoleLine(2, f.collector.GetEntries()[0].msg),
+            "error: Cannot create \"" + (f.dir / "a") +
+                "\": Too many levels of symbolic links. [util/file/util_file_destfile.create_failed]");
+  EXPECT_EQ(f.dir.List(), (std::vector<std::string>{"a", "b"}));
 }
 
 TEST(DestFile, WithoutAHandlerAFailureIsThrown) {
