@@ -61,21 +61,6 @@ TEST(KvtProgram, CatAndConvertInBothEncodings) {
   EXPECT_EQ(qvl_TestDir::ReadFile(dir / "back2.kvt"), kJobCanonical);
 }
 
-// convert shares the destination file with boneanim: a link stays a link
-// (its target gets the output), and a conversion in place is allowed.
-TEST(KvtProgram, ConvertWritesThroughALinkAndInPlace) {
-  qvl_TestDir dir;
-  qvl_TestDir::WriteFile(dir / "job.kvt", kJob);
-  qvl_TestDir::WriteFile(dir / "target.kvt", "old");
-  std::filesystem::create_symlink("target.kvt", dir / "link.kvt");
-  EXPECT_EQ(RunKvt(dir.Path(), {"convert", "job.kvt", "link.kvt"}).exitCode, 0);
-  EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.kvt"));
-  EXPECT_EQ(qvl_TestDir::ReadFile(dir / "target.kvt"), kJobCanonical);
-  EXPECT_EQ(RunKvt(dir.Path(), {"convert", "job.kvt", "job.kvt"}).exitCode, 0);
-  EXPECT_EQ(qvl_TestDir::ReadFile(dir / "job.kvt"), kJobCanonical);
-  EXPECT_EQ(dir.List(), (std::vector<std::string>{"job.kvt", "link.kvt", "target.kvt"}));
-}
-
 TEST(KvtProgram, BadInputIsReportedAndNoOutputWritten) {
   qvl_TestDir dir;
   qvl_TestDir::WriteFile(dir / "bad.kvt", "a 1\nb { c = }\n");
@@ -110,8 +95,8 @@ TEST(KvtProgram, BadInputIsReportedAndNoOutputWritten) {
 TEST(KvtProgram, AFailedWriteToStandardOutputIsAnError) {
   qvl_TestDir dir;
   qvl_TestDir::WriteFile(dir / "job.kvt", kJob);
-  const std::string cmd =
-      std::string(QVL_KVT_EXE) + " cat " + (dir / "job.kvt") + " > /dev/full 2> " + (dir / "err.txt");
+  const std::string cmd = std::string(QVL_KVT_EXE) + " cat " + (dir / "job.kvt") + " > /dev/full 2> " +
+                          (dir / "err.txt");
   const int status = std::system(cmd.c_str());
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 1);

@@ -143,7 +143,8 @@ TEST(DestFile, AWriteFailureIsReportedOnceAndLeavesNothingBehind) {
   ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
   struct rlimit lim = old;
   lim.rlim_cur = 4096;
-  auto oldSig = ::signal(SIGXFSZ, SIG_IGN);
+  // No SIGXFSZ handling here: the destination file ignores the signal itself,
+  // so the write fails with EFBIG instead of ending the process.
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &lim), 0);
   bool firstWrite = false, laterWrite = true, closed = true;
   {
@@ -154,7 +155,6 @@ TEST(DestFile, AWriteFailureIsReportedOnceAndLeavesNothingBehind) {
     closed = file->Close();
   }
   ::setrlimit(RLIMIT_FSIZE, &old);
-  ::signal(SIGXFSZ, oldSig);
   EXPECT_FALSE(firstWrite);
   EXPECT_FALSE(laterWrite);
   EXPECT_FALSE(closed);
@@ -186,56 +186,25 @@ TEST(DestFile, SizeLimitAndNoReplaceAreReported) {
   EXPECT_EQ(f.dir.List(), std::vector<std::string>{"out.kvt"});
 }
 
-// The replacement keeps the mode of the file it replaces (and its owner, where
-// the process may set it); a new file gets the umask's mode.
+// The replacement keeps the mode (and, as root, the owner) of the file it
+// replaces; a new file gets the umask's mode.
 TEST(DestFile, AReplacedFileKeepsItsModeAndOwner) {
   Fixture f;
   const bool root = ::geteuid() == 0;
-  struct Case {
-    const char* name;
-    mode_t mode;  // 0: no older file
-  };
-  const Case cases[] = {{"rw.kvt", 0640}, {"ro.kvt", 0444}, {"x.kvt", 0751}, {"new.kvt", 0}};
   const mode_t mask = ::umask(027);
-  for (const Case& c : cases) {
-    const std::string dest = f.dir / c.name;
-    if (c.mode) {
-      qvl_TestDir::WriteFile(dest, "old");
-      ASSERT_EQ(::chmod(dest.c_str(), c.mode), 0);
-      if (root) {
-        ASSERT_EQ(::chown(dest.c_str(), 4321, 8765), 0);
-      }
-    }
-    {
-      auto file = f.Open(dest);
-      EXPECT_TRUE(file->Write("new", 3));
-      EXPECT_TRUE(file->Close()) << c.name;
-    }
+  for (mode_t mode : {0640, 0444, 0751, 0}) {  // 0: no older file
+    const std::string dest = f.dir / ("m" + std::to_string(mode));
+    if (mode) qvl_TestDir::WriteFile(dest, "old");
+    ASSERT_TRUE(!mode ||
+                (::chmod(dest.c_str(), mode) == 0 && (!root || ::chown(dest.c_str(), 4321, 8765) == 0)));
+    EXPECT_TRUE(f.Open(dest)->Close()) << mode;
     struct stat st;
     ASSERT_EQ(::stat(dest.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, c.mode ? c.mode : 0640u) << c.name;
-    if (root && c.mode) {
-      EXPECT_EQ(st.st_uid * 100000 + st.st_gid, 4321u * 100000 + 8765u) << c.name;
-    }
-    EXPECT_EQ(qvl_TestDir::ReadFile(dest), "new");
+    EXPECT_EQ(st.st_mode & 07777, mode ? mode : 0640u);
+    EXPECT_TRUE(!root || !mode || (st.st_uid == 4321 && st.st_gid == 8765)) << mode;
   }
   ::umask(mask);
   EXPECT_EQ(f.Ids(), "");
-}
-
-TEST(DestFile, ALinkLoopIsReported) {
-  Fixture f;
-  std::filesystem::create_symlink("b", f.dir / "a");
-  std::filesystem::create_symlink("a", f.dir / "b");
-  {
-    auto file = f.Open(f.dir / "a");
-    EXPECT_FALSE(file->Close());
-  }
-  ASSERT_EQ(f.collector.GetEntries().size(), 1u);
-  EXPECT_EQ(qvl_MsgConsoleLine(2, f.collector.GetEntries()[0].msg),
-            "error: Cannot create \"" + (f.dir / "a") +
-                "\": Too many levels of symbolic links. [util/file/util_file_destfile.create_failed]");
-  EXPECT_EQ(f.dir.List(), (std::vector<std::string>{"a", "b"}));
 }
 
 TEST(DestFile, WithoutAHandlerAFailureIsThrown) {

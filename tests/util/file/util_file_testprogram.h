@@ -20,12 +20,10 @@ struct qvl_TestOutcome {
 
 // Runs exe with args in the directory cwd. Both streams go to files outside
 // cwd, so that the directory holds only what the run made. addressLimit, when
-// not 0, caps the program's address space (bytes), to make allocations fail;
-// fileSizeLimit, when not 0, caps the size of the files it writes (bytes).
+// not 0, caps the program's address space (bytes), to make allocations fail.
 inline qvl_TestOutcome qvl_TestRunProgram(const char* exe, const std::string& cwd,
                                           const std::vector<std::string>& args,
-                                          unsigned long long addressLimit = 0,
-                                          unsigned long long fileSizeLimit = 0) {
+                                          unsigned long long addressLimit = 0) {
   qvl_TestDir capture;
   const std::string outPath = capture / "stdout", errPath = capture / "stderr";
   qvl_TestOutcome r;
@@ -37,10 +35,6 @@ inline qvl_TestOutcome qvl_TestRunProgram(const char* exe, const std::string& cw
     if (addressLimit != 0) {
       struct rlimit lim = {addressLimit, addressLimit};
       if (::setrlimit(RLIMIT_AS, &lim) != 0) ::_exit(122);
-    }
-    if (fileSizeLimit != 0) {
-      struct rlimit lim = {fileSizeLimit, fileSizeLimit};
-      if (::setrlimit(RLIMIT_FSIZE, &lim) != 0) ::_exit(123);
     }
     std::vector<char*> argv{const_cast<char*>(exe)};
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
