@@ -1,6 +1,9 @@
 // Program entry of boneanim: turns the command line into one run (configuration
 // file in, runtime animation file out) and the run's outcome into the exit code.
+#include <sys/stat.h>
+
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <optional>
 
@@ -38,6 +41,38 @@ constexpr const char* kUsage[] = {
     "    [-refdir <refdir>]            Reference directory for pathes. \n",
     "    [-quiet <0/1>]                Only display errors\n",
 };
+
+// Reports, at level 2, when the destination names the same file as one of
+// the run's inputs (same device and inode, links followed), so that the
+// error-free close never replaces an input with the output. A destination
+// that does not exist yet names no input.
+void CheckDestIsNoInput(qvl_CUtilMsgHandler* handler, const qvl_CUtilStr& destPath,
+                        const qvl_CUtilStr& cfgPath, const qvl_CUtilStr& refDirPath, const BoneAnimJob* job) {
+  struct stat dest;
+  if (::stat(destPath.GetChars(), &dest) != 0) return;
+  // The reference and the animation as the calculation resolves them.
+  const struct {
+    const char* what;
+    qvl_CUtilStr path;
+  } inputs[] = {
+      {"configuration", cfgPath},
+      {"reference", qvl_CUtilFilesystem::GetAlignedPath(refDirPath, qvl_CUtilStr(job->ref_path))},
+      {"animation", qvl_CUtilFilesystem::GetAlignedPath(refDirPath, qvl_CUtilStr(job->anim_path))},
+  };
+  for (const auto& input : inputs) {
+    struct stat st;
+    if (input.path.IsEmpty() || ::stat(input.path.GetChars(), &st) != 0) continue;
+    if (st.st_dev != dest.st_dev || st.st_ino != dest.st_ino) continue;
+    qvl_CUtilMsg msg("tool/boneanim/tool_boneanim_main.dest_is_input",
+                     "The destination \"[1]\" is the [2] file \"[3]\"; it is not written.");
+    msg.AddInfo("");
+    msg.AddInfo(destPath);
+    msg.AddInfo(input.what);
+    msg.AddInfo(input.path);
+    qvl_CUtilMsgHandler::ReportError(handler, msg);
+    return;
+  }
+}
 
 // A holder for an object handed over with one reference already taken for
 // the caller (the pool's creator, the data-tree reader).
@@ -124,6 +159,9 @@ void GuardedRun::Execute(qvl_CUtilMsgHandler* handler, qvl_CUtilStdIo* stdIo, in
   // The relative animation.
   result = CalcRelativeAnim(handler, pool.Get(), refDirPath, job);
 
+  // An input named as the destination stays as it is (its error prevents the close).
+  CheckDestIsNoInput(handler, destPath, cfgPath, refDirPath, job);
+
   // The destination's missing directories; failures are reported.
   qvl_CUtilFilesystem::CreateFileDirRec(handler, "", destPath);
 
@@ -181,7 +219,11 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc <= 1) {
+  // A request for help alone prints the usage too, instead of running a job
+  // with an unknown option and no files.
+  const bool help = argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "-help") == 0 ||
+                                  std::strcmp(argv[1], "--help") == 0);
+  if (argc <= 1 || help) {
     for (const char* line : kUsage) qvl_SysStdOutWrite(line);
     return kExitOk;
   }

@@ -2,9 +2,11 @@
 #include "util/file/util_file_destfile.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -19,6 +21,89 @@ mode_t NewFileMode() {
   return static_cast<mode_t>(0666 & ~mask);
 }
 
+// The temporary files that exist, for the signal handler: each slot holds a
+// copy of a path or null. A program has one or two destinations open at a
+// time; a temporary file beyond the slots is only not removed by a signal.
+constexpr int kTempSlots = 64;
+std::atomic<char*> g_tempPaths[kTempSlots];
+constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// Removes every registered temporary file, then ends the process with the
+// signal's default action, so that the parent still sees the signal as the
+// cause. Only async-signal-safe calls.
+extern "C" void RemoveTempFilesAndReraise(int sig) {
+  for (std::atomic<char*>& slot : g_tempPaths) {
+    const char* path = slot.load();
+    if (path) ::unlink(path);
+  }
+  ::signal(sig, SIG_DFL);
+  ::raise(sig);  // blocked while the handler runs: delivered when it returns
+}
+
+// Installs the handler for the signals that end a run from outside, unless
+// the program or its parent chose another disposition (nohup ignores SIGHUP),
+// and makes SIGXFSZ a plain write error instead of the end of the process.
+void InstallSignalHandlers() {
+  struct sigaction old;
+  for (int sig : kCleanupSignals) {
+    if (::sigaction(sig, nullptr, &old) != 0 || old.sa_handler != SIG_DFL) continue;
+    struct sigaction sa = {};
+    sa.sa_handler = RemoveTempFilesAndReraise;
+    sigemptyset(&sa.sa_mask);
+    for (int other : kCleanupSignals) sigaddset(&sa.sa_mask, other);
+    ::sigaction(sig, &sa, nullptr);
+  }
+  if (::sigaction(SIGXFSZ, nullptr, &old) == 0 && old.sa_handler == SIG_DFL) ::signal(SIGXFSZ, SIG_IGN);
+}
+
+// Enters path among the temporary files a signal removes; the slot, or -1
+// when all are taken.
+int RegisterTempPath(const std::string& path) {
+  char* copy = new char[path.size() + 1];
+  std::memcpy(copy, path.c_str(), path.size() + 1);
+  for (int i = 0; i < kTempSlots; ++i) {
+    char* expected = nullptr;
+    if (g_tempPaths[i].compare_exchange_strong(expected, copy)) return i;
+  }
+  delete[] copy;
+  return -1;
+}
+
+// Takes the path out before its copy goes, so that a handler never sees freed memory.
+void UnregisterTempPath(int slot) {
+  if (slot < 0) return;
+  delete[] g_tempPaths[slot].exchange(nullptr);
+}
+
+// The file that path finally names after following symbolic links (path
+// itself when it is none), into target; false with err set after 40 links
+// (a loop) or on a link that cannot be read.
+bool ResolveLinks(std::string path, std::string* target, int* err) {
+  for (int i = 0; i < 40; ++i) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+      *target = path;
+      return true;
+    }
+    char text[4096];
+    const ssize_t n = ::readlink(path.c_str(), text, sizeof text);
+    if (n < 0 || n == static_cast<ssize_t>(sizeof text)) {
+      *err = n < 0 ? errno : ENAMETOOLONG;
+      return false;
+    }
+    // A relative link text is taken against the link's own directory.
+    const std::size_t slash = path.rfind('/');
+    if (text[0] == '/' || slash == std::string::npos) {
+      path.assign(text, static_cast<std::size_t>(n));
+    } else {
+      path.resize(slash + 1);
+      path.append(text, static_cast<std::size_t>(n));
+    }
+  }
+  *err = ELOOP;
+  return false;
+}
+
 }  // namespace
 
 qvl_CUtilDestFile::qvl_CUtilDestFile(qvl_CUtilMsgHandler* handler, const qvl_CUtilStr& context,
@@ -31,32 +116,65 @@ qvl_CUtilDestFile::qvl_CUtilDestFile(qvl_CUtilMsgHandler* handler, const qvl_CUt
       m_maxSize(maxSize),
       m_replace(replace) {
   std::string_view p = path.View();
-  struct stat st;
   if (p.empty() || p.back() == '/') {
     Fail("create_failed", "Cannot create \"[1]\": [2].", EISDIR);
     return;
   }
-  if (::stat(path.GetChars(), &st) == 0 && S_ISDIR(st.st_mode)) {
+  // What the path finally names, links followed.
+  struct stat st;
+  const bool exists = ::stat(path.GetChars(), &st) == 0;
+  if (exists && S_ISDIR(st.st_mode)) {
     Fail("create_failed", "Cannot create \"[1]\": [2].", EISDIR);
     return;
   }
-  std::size_t slash = p.rfind('/');
-  std::string dir = slash == std::string_view::npos ? std::string() : std::string(p.substr(0, slash + 1));
-  std::string base(slash == std::string_view::npos ? p : p.substr(slash + 1));
+  if (exists && !S_ISREG(st.st_mode)) {
+    // A rename would put a plain file in the place of the device or FIFO.
+    m_direct = true;
+    return;
+  }
+  int err = 0;
+  if (!ResolveLinks(std::string(p), &m_target, &err)) {
+    Fail("create_failed", "Cannot create \"[1]\": [2].", err);
+    return;
+  }
+  const std::size_t slash = m_target.rfind('/');
+  std::string dir = slash == std::string::npos ? std::string() : m_target.substr(0, slash + 1);
+  std::string base = slash == std::string::npos ? m_target : m_target.substr(slash + 1);
   // The temporary name adds 11 bytes to the destination's; a long name is
   // cut so that the temporary one still fits the file system's limit.
   if (base.size() > 240) base.resize(240);
   std::string templ = dir + "." + base + ".tmpXXXXXX";
   std::vector<char> buf(templ.begin(), templ.end());
   buf.push_back('\0');
+  // No signal between the creation and the registration, or the file would stay.
+  InstallSignalHandlers();
+  sigset_t block, saved;
+  sigemptyset(&block);
+  for (int sig : kCleanupSignals) sigaddset(&block, sig);
+  ::sigprocmask(SIG_BLOCK, &block, &saved);
   int fd = ::mkstemp(buf.data());
+  const int mkstempErr = errno;
+  if (fd >= 0) {
+    m_tempPath.assign(buf.data());
+    m_tempSlot = RegisterTempPath(m_tempPath);
+  }
+  ::sigprocmask(SIG_SETMASK, &saved, nullptr);
   if (fd < 0) {
-    Fail("create_failed", "Cannot create a temporary file for \"[1]\" in its directory: [2].", errno);
+    Fail("create_failed", "Cannot create a temporary file for \"[1]\" in its directory: [2].", mkstempErr);
     return;
   }
   m_fd = fd;
-  m_tempPath.assign(buf.data());
-  ::fchmod(m_fd, NewFileMode());
+  if (exists) {
+    // The replacement keeps the file's owner where the process may set it
+    // (the group alone when only that is allowed), then its mode; the order
+    // matters, as a change of owner clears set-id bits.
+    if ((st.st_uid != ::geteuid() || st.st_gid != ::getegid()) && ::fchown(m_fd, st.st_uid, st.st_gid) != 0) {
+      [[maybe_unused]] int ignored = ::fchown(m_fd, static_cast<uid_t>(-1), st.st_gid);
+    }
+    ::fchmod(m_fd, st.st_mode & 07777);
+  } else {
+    ::fchmod(m_fd, NewFileMode());
+  }
 }
 
 qvl_CUtilDestFile::~qvl_CUtilDestFile() {
@@ -83,7 +201,10 @@ void qvl_CUtilDestFile::Discard() {
     ::unlink(m_tempPath.c_str());
     m_tempPath.clear();
   }
+  UnregisterTempPath(m_tempSlot);
+  m_tempSlot = -1;
   m_buffer.clear();
+  m_buffer.shrink_to_fit();
 }
 
 bool qvl_CUtilDestFile::FlushBuffer() {
@@ -104,7 +225,7 @@ bool qvl_CUtilDestFile::FlushBuffer() {
 }
 
 bool qvl_CUtilDestFile::Write(const void* data, std::size_t size) {
-  if (m_failed || m_closed || m_fd < 0) return false;
+  if (m_failed || m_closed || (m_fd < 0 && !m_direct)) return false;
   if (m_maxSize >= 0 &&
       static_cast<std::uint64_t>(size) > static_cast<std::uint64_t>(m_maxSize - m_written)) {
     Discard();
@@ -113,6 +234,11 @@ bool qvl_CUtilDestFile::Write(const void* data, std::size_t size) {
   }
   m_written += static_cast<std::int64_t>(size);
   const char* bytes = static_cast<const char*>(data);
+  if (m_direct) {
+    // Everything stays in memory until Close decides that it is written.
+    m_buffer.append(bytes, size);
+    return true;
+  }
   if (m_buffer.capacity() < kBufferSize) m_buffer.reserve(kBufferSize);
   while (size > 0) {
     std::size_t room = kBufferSize - m_buffer.size();
@@ -129,7 +255,9 @@ bool qvl_CUtilDestFile::Close() {
   if (m_closed) return m_closeResult;
   m_closed = true;
   m_closeResult = false;
-  if (m_failed || m_fd < 0) return false;
+  if (m_failed) return false;
+  if (m_direct) return m_closeResult = CloseDirect();
+  if (m_fd < 0) return false;
   if (!FlushBuffer()) return false;
   if (::fsync(m_fd) != 0 && errno != EINVAL && errno != EROFS) {
     const int err = errno;
@@ -150,13 +278,43 @@ bool qvl_CUtilDestFile::Close() {
     Fail("rename_failed", "Cannot replace \"[1]\" with the written file: [2].", EEXIST);
     return false;
   }
-  if (::rename(m_tempPath.c_str(), m_path.GetChars()) != 0) {
+  if (::rename(m_tempPath.c_str(), m_target.c_str()) != 0) {
     const int err = errno;
     Discard();
     Fail("rename_failed", "Cannot replace \"[1]\" with the written file: [2].", err);
     return false;
   }
+  // Taken out of the signal's list only now: a signal after the rename finds
+  // no file of that name, one before it removes the temporary file.
   m_tempPath.clear();
+  UnregisterTempPath(m_tempSlot);
+  m_tempSlot = -1;
   m_closeResult = true;
+  return true;
+}
+
+bool qvl_CUtilDestFile::CloseDirect() {
+  if (!m_replace) {
+    Discard();
+    Fail("rename_failed", "Cannot replace \"[1]\" with the written file: [2].", EEXIST);
+    return false;
+  }
+  // A FIFO blocks here until a reader opens it, as any writer to one would.
+  const int fd = ::open(m_path.GetChars(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    const int err = errno;
+    Discard();
+    Fail("open_failed", "Cannot open \"[1]\" for writing: [2].", err);
+    return false;
+  }
+  m_fd = fd;
+  if (!FlushBuffer()) return false;
+  m_fd = -1;
+  if (::close(fd) != 0) {
+    const int err = errno;
+    Discard();
+    Fail("close_failed", "Cannot close \"[1]\": [2].", err);
+    return false;
+  }
   return true;
 }

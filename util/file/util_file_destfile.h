@@ -11,7 +11,18 @@
 class qvl_CUtilDestFile : public qvl_CUtilStream {
  public:
   // Opens a write stream for path (a complete path). The temporary file
-  // (".NAME.tmpXXXXXX" in the destination's directory) is created at once.
+  // (".NAME.tmpXXXXXX" in the destination's directory) is created at once,
+  // with the mode (and, where the process may set it, the owner) of the file
+  // it replaces. What path names decides how it is written:
+  // - a symbolic link: its final target is written as a plain path would be
+  //   (temporary file beside the target) and the link stays as it is;
+  // - a character or block device, a FIFO or a socket: no temporary file;
+  //   the bytes are kept in memory and written to it on Close, so nothing
+  //   reaches it from a run with errors;
+  // - a directory: a failure.
+  // While a temporary file exists, SIGINT, SIGTERM and SIGHUP remove it before
+  // the process ends as the signal demands; SIGXFSZ is ignored, so that
+  // passing the file-size limit is a write failure (EFBIG) like a full disk.
   // handler: receives the failures (level 2); null makes them thrown.
   // context: the context of those messages ("" when none).
   // name: the name GetPath gives; "" gives path itself.
@@ -43,6 +54,7 @@ class qvl_CUtilDestFile : public qvl_CUtilStream {
   static constexpr std::size_t kBufferSize = std::size_t(1) << 20;
 
   bool FlushBuffer();
+  bool CloseDirect();
   void Fail(const char* key, const char* text, int err);
   void Discard();
 
@@ -50,12 +62,15 @@ class qvl_CUtilDestFile : public qvl_CUtilStream {
   qvl_CUtilStr m_context;
   qvl_CUtilStr m_name;
   qvl_CUtilStr m_path;
+  std::string m_target;  // the file renamed over: path, or the final target of a link
   std::string m_tempPath;
+  int m_tempSlot = -1;  // the temporary path's entry among those a signal removes
   std::string m_buffer;
   std::int64_t m_maxSize;
   std::int64_t m_written = 0;
   int m_fd = -1;
   bool m_replace;
+  bool m_direct = false;  // a device, FIFO or socket: written in place on Close
   bool m_failed = false;
   bool m_closed = false;
   bool m_closeResult = false;

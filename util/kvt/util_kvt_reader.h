@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "util/kvt/util_kvt_chunk.h"
 #include "util/kvt/util_kvt_seqread.h"
@@ -127,6 +128,10 @@ class qvl_CUtilKvtReader : public qvl_CUtilKvtSeqRead {
 
   int m_depth = 0;                   // chunks entered in the data
   const char* m_keyStart = nullptr;  // where the open (or last) key's name stands
+  // The key that holds each chunk entered (one per m_depth level), so that
+  // leaving a chunk makes its key the context again instead of the last key
+  // read inside it.
+  std::vector<const char*> m_outerKeys;
 
  private:
   qvl_CUtilMsgHandler* m_handler;

@@ -82,10 +82,9 @@ void qvl_CUtilKvtReaderOf<D>::SkipValue() {
       if (!EnterDepth(PeekStart())) return;
       Consume();
       ++m_depth;
+      m_outerKeys.push_back(m_keyStart);
       m_keyOpen = false;
-      const char* keyStart = m_keyStart;
       Self()->EndChunk();
-      m_keyStart = keyStart;
       break;
     }
     default:
@@ -173,6 +172,7 @@ void qvl_CUtilKvtReaderOf<D>::BeginChunk() {
     if (!EnterDepth(PeekStart())) return;
     Consume();
     ++m_depth;
+    m_outerKeys.push_back(m_keyStart);
     m_keyOpen = false;
     return;
   }
@@ -195,6 +195,8 @@ void qvl_CUtilKvtReaderOf<D>::EndChunk() {
     if (!m_failed && PeekItem() == qvl_KvtItemClose) Consume();
   }
   --m_depth;
+  m_keyStart = m_outerKeys.back();
+  m_outerKeys.pop_back();
   m_keyOpen = true;
 }
 

@@ -377,13 +377,48 @@ char* qvl_KvtFormatFloat(char* out, float value) {
     std::memcpy(out, "inf", 3);
     return out + 3;
   }
-  char* end = std::to_chars(out, out + 32, value).ptr;
-  for (char* p = out; p < end; ++p) {
-    if (*p == '.' || *p == 'e') return end;
+  // The exponent form carries the shortest digits that read back as value
+  // (the nearest of them when several are as short): "-D.DDDDe+XX".
+  char sci[32];
+  const char* sciEnd = std::to_chars(sci, sci + sizeof sci, value, std::chars_format::scientific).ptr;
+  const std::size_t sciLen = static_cast<std::size_t>(sciEnd - sci);
+  const char* p = sci;
+  const bool negative = *p == '-';
+  if (negative) ++p;
+  char digits[16];
+  int n = 0;
+  for (; *p != 'e'; ++p) {
+    if (*p != '.') digits[n++] = *p;
   }
-  end[0] = '.';
-  end[1] = '0';
-  return end + 2;
+  ++p;
+  if (*p == '+') ++p;
+  int exp = 0;
+  std::from_chars(p, sciEnd, exp);
+  // The plain form of the same digits, zero-filled on either side, so that
+  // every writer gives the same text: 123456792 has the digits 12345679 and
+  // is written 123456790.0, not with the digits of its exact value.
+  const int plainLen = (negative ? 1 : 0) + (exp >= n - 1 ? exp + 1 : exp >= 0 ? n + 1 : 1 + -exp + n);
+  if (static_cast<std::size_t>(plainLen) > sciLen) {
+    std::memcpy(out, sci, sciLen);
+    return out + sciLen;
+  }
+  if (negative) *out++ = '-';
+  if (exp < 0) {
+    *out++ = '0';
+    *out++ = '.';
+    for (int i = -1; i > exp; --i) *out++ = '0';
+    std::memcpy(out, digits, static_cast<std::size_t>(n));
+    return out + n;
+  }
+  for (int i = 0; i <= exp || i < n; ++i) {
+    if (i == exp + 1) *out++ = '.';
+    *out++ = i < n ? digits[i] : '0';
+  }
+  if (exp >= n - 1) {
+    *out++ = '.';
+    *out++ = '0';
+  }
+  return out;
 }
 
 qvl_CUtilKvtTextWriter::qvl_CUtilKvtTextWriter(qvl_CUtilStream* stream) : m_out(stream) {}

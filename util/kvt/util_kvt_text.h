@@ -71,7 +71,10 @@ class qvl_CUtilKvtTextWriter : public qvl_CUtilKvtSeqWrite {
   int m_lineValues = 0;
 };
 
-// Appends the shortest text that reads back as the same float, with ".0"
-// added where it would read as an int, and inf, -inf, nan for the others.
+// Appends the canonical text of a float: the shortest digits that read back
+// as the same float (the nearest of them when several are as short), written
+// plainly with zeros filling the places up to the point ("123456790.0") when
+// that is not longer than the exponent form ("1e+20", "-2.5e-07"), ".0" added
+// where it would read as an int; inf, -inf, nan for the others.
 // out needs room for 32 bytes; returns the end of the text.
 char* qvl_KvtFormatFloat(char* out, float value);

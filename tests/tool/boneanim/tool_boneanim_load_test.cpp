@@ -79,6 +79,23 @@ TEST(LoadPathAnim, FormatMessagesAndTheirOrder) {
   }
 }
 
+// After a nested chunk, a message names the key that holds it and the place
+// of the value at hand, not the last key read inside the chunk.
+TEST(LoadPathAnim, MessagesAfterANestedChunkNameItsKey) {
+  const std::string cases[][2] = {
+      {"format \"quorvel_path_5\" data { path_array { name \"A\"\n  frame_array { key 0.0 quat 0 0 0 1 } 7 } "
+       "}",
+       "2 util/kvt/util_kvt_reader.type | anim.kvt:2:40 | frame_array | a chunk | an int"},
+      {"data {\n  path_array { name \"A\" frame_array { key 0.0 } }\n}\n",
+       std::string("2 ") + kNoFormatId + " | anim.kvt:1:1 | quorvel_path_5"}};
+  for (const auto& [text, msg] : cases) {
+    Env env;
+    LoadedAnim map;
+    Load(env, text, &map);
+    EXPECT_EQ(env.Lines().back(), msg);
+  }
+}
+
 TEST(LoadPathAnim, FormatTextsAreFilledAsGiven) {
   Env env;
   LoadedAnim map;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -142,7 +143,8 @@ TEST(DestFile, AWriteFailureIsReportedOnceAndLeavesNothingBehind) {
   ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
   struct rlimit lim = old;
   lim.rlim_cur = 4096;
-  auto oldSig = ::signal(SIGXFSZ, SIG_IGN);
+  // No SIGXFSZ handling here: the destination file ignores the signal itself,
+  // so the write fails with EFBIG instead of ending the process.
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &lim), 0);
   bool firstWrite = false, laterWrite = true, closed = true;
   {
@@ -153,7 +155,6 @@ TEST(DestFile, AWriteFailureIsReportedOnceAndLeavesNothingBehind) {
     closed = file->Close();
   }
   ::setrlimit(RLIMIT_FSIZE, &old);
-  ::signal(SIGXFSZ, oldSig);
   EXPECT_FALSE(firstWrite);
   EXPECT_FALSE(laterWrite);
   EXPECT_FALSE(closed);
@@ -183,6 +184,27 @@ TEST(DestFile, SizeLimitAndNoReplaceAreReported) {
   EXPECT_EQ(f.collector.GetEntries()[0].msg.GetContext(), "ctx");
   EXPECT_EQ(qvl_TestDir::ReadFile(dest), "older");
   EXPECT_EQ(f.dir.List(), std::vector<std::string>{"out.kvt"});
+}
+
+// The replacement keeps the mode (and, as root, the owner) of the file it
+// replaces; a new file gets the umask's mode.
+TEST(DestFile, AReplacedFileKeepsItsModeAndOwner) {
+  Fixture f;
+  const bool root = ::geteuid() == 0;
+  const mode_t mask = ::umask(027);
+  for (mode_t mode : {0640, 0444, 0751, 0}) {  // 0: no older file
+    const std::string dest = f.dir / ("m" + std::to_string(mode));
+    if (mode) qvl_TestDir::WriteFile(dest, "old");
+    ASSERT_TRUE(!mode ||
+                (::chmod(dest.c_str(), mode) == 0 && (!root || ::chown(dest.c_str(), 4321, 8765) == 0)));
+    EXPECT_TRUE(f.Open(dest)->Close()) << mode;
+    struct stat st;
+    ASSERT_EQ(::stat(dest.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, mode ? mode : 0640u);
+    EXPECT_TRUE(!root || !mode || (st.st_uid == 4321 && st.st_gid == 8765)) << mode;
+  }
+  ::umask(mask);
+  EXPECT_EQ(f.Ids(), "");
 }
 
 TEST(DestFile, WithoutAHandlerAFailureIsThrown) {

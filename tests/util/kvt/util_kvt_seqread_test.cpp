@@ -143,6 +143,7 @@ TEST_P(KvtSeqRead, EndChunkSkipsUnreadKeysAndGetInfoNamesTheKey) {
   EXPECT_EQ(rd->ReadKey().View(), "a");
   EXPECT_EQ(rd->GetInfo().View(), GetParam() ? "s.kvt:@19" : "s.kvt:2:3");
   rd->EndChunk();  // closes "a", skips "b" with its nested chunks
+  EXPECT_EQ(rd->GetInfo().View(), GetParam() ? "s.kvt:@8" : "s.kvt:1:1") << "the chunk's key again";
   rd->EndKey();
   EXPECT_EQ(rd->ReadKey().View(), "next");
   EXPECT_EQ(rd->ReadFloat(), 3.0f);

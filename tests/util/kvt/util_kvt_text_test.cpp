@@ -237,6 +237,14 @@ TEST(KvtText, FloatsAreWrittenShortestAndReadBack) {
       {-std::numeric_limits<float>::infinity(), "-inf"},
       {std::numeric_limits<float>::quiet_NaN(), "nan"},
       {-std::numeric_limits<float>::quiet_NaN(), "nan"},
+      // Shortest digits, zero-filled, not the digits of the exact value.
+      {123456792.0f, "123456790.0"},
+      {-2147483648.0f, "-2147483600.0"},
+      {16777216.0f, "16777216.0"},
+      {1234567.9f, "1234567.9"},
+      {0.000123f, "0.000123"},
+      {1.234e-4f, "0.0001234"},  // as long as 1.234e-04: the plain form wins the tie
+      {1e-5f, "1e-05"},
   };
   for (const Case& c : cases) {
     char buf[64];
