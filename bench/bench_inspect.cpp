@@ -67,8 +67,8 @@ int main() {
         << (compress ? "true" : "false") << "\nidentity_eps_transl 0.0001\nidentity_eps_quat 0.0001\n";
     const std::string job = "\"" + d + "/" + name + ".job.kvt\"";
     const std::string out = "\"" + d + "/" + name + ".anim.kvt\"";
-    const std::string convert = std::string("\"") + QVL_BONEANIM_EXE + "\" " + job + " " + out + " -refdir \"" + d +
-                                "\" -quiet 1 >/dev/null";
+    const std::string convert = std::string("\"") + QVL_BONEANIM_EXE + "\" " + job + " " + out +
+                                " -refdir \"" + d + "\" -quiet 1 >/dev/null";
     const std::string inspect = std::string("\"") + QVL_ANIMINSPECT_EXE + "\" " + out + " -job " + job +
                                 " -refdir \"" + d + "\" -quiet 1 >/dev/null";
     double bestConvert = 1e30;
