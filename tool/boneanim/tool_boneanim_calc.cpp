@@ -47,23 +47,6 @@ Quat Negated(const Quat& q) {
   return Quat{-q.x, -q.y, -q.z, -q.w};
 }
 
-// Search positions in a path's two tracks for a walk at increasing times:
-// NextKeyTime and Sample give what AnimPath::NextKeyTime and SampleAt give,
-// searching each track from where the last search ended.
-struct TrackCursor {
-  int transl = 0;
-  int quat = 0;
-
-  float NextKeyTime(const AnimPath& path, float t) {
-    const float r = NextKeyTimeFrom(path.quatTrack, t, quat);
-    const float s = NextKeyTimeFrom(path.translTrack, t, transl);
-    return s < r ? s : r;
-  }
-  Pose Sample(const AnimPath& path, float t) {
-    return Pose{SampleAtFrom(path.translTrack, t, transl), SampleAtFrom(path.quatTrack, t, quat)};
-  }
-};
-
 // Opens path as a read stream, or none for an empty path.
 void OpenAndLoad(qvl_CUtilMsgHandler* handler, qvl_CUtilMemPool* pool, const qvl_CUtilStr& path,
                  qvl_CUtilPtr<qvl_CUtilStream>& stream, LoadedAnim* map) {
@@ -232,35 +215,6 @@ void FillRelativeAnim(qvl_CUtilMsgHandler* handler, qvl_CUtilMemPool* pool, cons
 }
 
 }  // namespace
-
-AnimPath* MakeRelativePath(qvl_CUtilMemPool* pool, const AnimPath* path, const Pose& refPose) {
-  if (!path) return nullptr;
-  AnimPath* rel = static_cast<AnimPath*>(pool->Alloc(sizeof(AnimPath), alignof(AnimPath)));
-  rel->name = path->name;
-  // One key per distinct time of the union of both tracks: usually both
-  // tracks share their times, so the larger count is the size to expect.
-  // Reserving it once avoids the copies (and the pool blocks they leave
-  // behind) of growth by doubling; a larger union still grows as usual.
-  const int expected = std::max(path->translTrack.count, path->quatTrack.count);
-  rel->translTrack.Reserve(pool, expected);
-  rel->quatTrack.Reserve(pool, expected);
-  Quat prev{0.0f, 0.0f, 0.0f, 1.0f};
-  // The key times only increase, so each track is searched from where the
-  // last search ended (same results as AnimPath::NextKeyTime and SampleAt).
-  TrackCursor cursor;
-  for (float t = cursor.NextKeyTime(*path, -FLT_MAX); t < FLT_MAX; t = cursor.NextKeyTime(*path, t)) {
-    const Pose sample = cursor.Sample(*path, t);
-    Pose r = refPose.GetRelative(sample);
-    // The first key is taken with w >= 0, each later one in the hemisphere
-    // of the key before it. A rotation that came out non-finite is dropped
-    // below and so is not the one the next key must follow.
-    if (Dot4(prev, r.quat) < 0.0) r.quat = Negated(r.quat);
-    if (r.quat.IsFinite()) prev = r.quat;
-    AddKey(rel->translTrack, pool, t, r.transl);
-    AddKey(rel->quatTrack, pool, t, r.quat);
-  }
-  return rel;
-}
 
 void GetAnimRange(const LoadedAnim& map, float& rangeStart, float& rangeEnd) {
   rangeStart = FLT_MAX;

@@ -3,8 +3,9 @@
 // merged and sampled, masks weighted; the result is handed to the writer.
 #pragma once
 
-#include "tool/boneanim/tool_boneanim_job.h"
-#include "tool/boneanim/tool_boneanim_load.h"
+#include "util/anim/util_anim_job.h"
+#include "util/anim/util_anim_load.h"
+#include "util/anim/util_anim_relpath.h"
 #include "util/math/util_math_pose.h"
 #include "util/mempool/util_mempool_array.h"
 #include "util/str/util_str_str.h"
@@ -45,14 +46,6 @@ RelativeAnim* CalcRelativeAnim(qvl_CUtilMsgHandler* handler, qvl_CUtilMemPool* p
 RelativeAnim* CalcRelativeFromMaps(qvl_CUtilMsgHandler* handler, qvl_CUtilMemPool* pool,
                                    const BoneAnimJob* job, const LoadedAnim& ref, const LoadedAnim& anim,
                                    const qvl_CUtilStr& animPath, const qvl_CUtilStr& refPath);
-
-// path expressed relative to refPose: a new pool path (sharing path's name
-// pointer) with one translation and one rotation key at every distinct key
-// time of path's two tracks, each the sampled pose taken through
-// refPose.GetRelative. Rotations are made sign-continuous (the first with
-// w >= 0, each later one in the hemisphere of the one before). Keys that come
-// out non-finite are dropped. Null when path is null.
-AnimPath* MakeRelativePath(qvl_CUtilMemPool* pool, const AnimPath* path, const Pose& refPose);
 
 // The smallest rangeStart and the largest rangeEnd over every path of map;
 // (FLT_MAX, -FLT_MAX) for an empty map. NaN ranges never replace a value.

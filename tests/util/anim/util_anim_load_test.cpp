@@ -1,6 +1,6 @@
 // Tests of the path animation reader and the name map: format messages and
 // their order, name ordering and replacement, lenient frames.
-#include "tool/boneanim/tool_boneanim_load.h"
+#include "util/anim/util_anim_load.h"
 
 #include <gtest/gtest.h>
 

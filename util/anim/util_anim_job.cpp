@@ -1,5 +1,5 @@
 // Reading of the job description from the configuration's data tree.
-#include "tool/boneanim/tool_boneanim_job.h"
+#include "util/anim/util_anim_job.h"
 
 #include "util/kvt/util_kvt_chunk.h"
 #include "util/kvt/util_kvt_extract.h"

@@ -1,5 +1,5 @@
 // Path-level key operations: next key time, identity test and snapping.
-#include "tool/boneanim/tool_boneanim_animpath.h"
+#include "util/anim/util_anim_animpath.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // of bone paths, and the map itself.
 #pragma once
 
-#include "tool/boneanim/tool_boneanim_animpath.h"
+#include "util/anim/util_anim_animpath.h"
 #include "util/cont/util_array.h"
 #include "util/file/util_file_stream.h"
 #include "util/mempool/util_mempool_pool.h"

@@ -1,7 +1,6 @@
 // Path animation file reader and the name-ordered path map.
-#include "tool/boneanim/tool_boneanim_load.h"
+#include "util/anim/util_anim_load.h"
 
-#include "tool/boneanim/tool_boneanim_raise.h"
 #include "util/kvt/util_kvt_seqread.h"
 #include "util/kvt/util_kvt_work.h"
 #include "util/msg/util_msg_msg.h"
@@ -12,12 +11,7 @@ constexpr const char* kPathFormat = "quorvel_path_5";
 
 // Reports a format problem to the reader's handler, or throws it without one.
 void ReportFormatMsg(qvl_CUtilKvtSeqRead* reader, const qvl_CUtilMsg& msg) {
-  qvl_CUtilMsgHandler* handler = reader->GetMsgHandler();
-  if (handler) {
-    handler->Report(qvl_MsgLevelError, msg);
-  } else {
-    RaiseMsg(nullptr, msg);
-  }
+  qvl_CUtilMsgHandler::ReportError(reader->GetMsgHandler(), msg);
 }
 
 // Reads each chunk value of the open key with readElem.

@@ -1,6 +1,6 @@
 // Tests of the path-level key operations: the merged key-time walk, the exact
 // identity test and snapping to the identity within tolerances.
-#include "tool/boneanim/tool_boneanim_animpath.h"
+#include "util/anim/util_anim_animpath.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Tests of job reading: defaults, every key, unknown keys in the root before
 // those of the mask chunks, mask order across storage growth.
-#include "tool/boneanim/tool_boneanim_job.h"
+#include "util/anim/util_anim_job.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,229 @@
+// Program entry of animinspect: summarises, samples and measures a runtime
+// animation file; console and exit codes as boneanim's.
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "tool/animinspect/tool_animinspect_json.h"
+#include "tool/animinspect/tool_animinspect_report.h"
+#include "tool/animinspect/tool_animinspect_svg.h"
+#include "tool/animinspect/tool_animinspect_text.h"
+#include "util/anim/util_anim_job.h"
+#include "util/anim/util_anim_runtime.h"
+#include "util/cmdline/util_cmdline_cmdline.h"
+#include "util/file/util_file_cachedfile.h"
+#include "util/file/util_file_destfile.h"
+#include "util/file/util_file_filesystem.h"
+#include "util/kvt/util_kvt_chunk.h"
+#include "util/kvt/util_kvt_work.h"
+#include "util/mempool/util_mempool_pool.h"
+#include "util/stdio/util_stdio_stdio.h"
+#include "util/sys/util_sys_stdout.h"
+
+namespace {
+
+constexpr int kExitOk = 0;       // usage printed, or a run without errors
+constexpr int kExitErrors = 1;   // errors reported (a limit exceeded is one)
+constexpr int kExitAborted = 2;  // the run was ended by an exception
+
+constexpr const char* kUsage =
+    "animinspect: look inside a runtime animation file\n"
+    "Parameters:\n"
+    "    <runtime-file>                The runtime animation file (text or binary)\n"
+    "    [-bones <bool>]               One line per bone: mask weight, largest motion\n"
+    "    [-at <time>]                  The sampled pose of every bone at this time\n"
+    "    [-job <cfg-file>]             Error report against the job's source animation\n"
+    "    [-refdir <refdir>]            Reference directory for the job's paths\n"
+    "    [-json <file>]                The summary (and report) as JSON\n"
+    "    [-svg <file>]                 The error chart as SVG (needs -job)\n"
+    "    [-max-rot-error <degrees>]    Error when a kept bone's rotation error exceeds it\n"
+    "    [-max-transl-error <units>]   Error when a kept bone's translation error exceeds it\n"
+    "    [-quiet <bool>]               Only display errors\n";
+
+const std::string kMsgPrefix = "tool/animinspect/tool_animinspect_main.";
+
+void Error(qvl_CUtilMsgHandler* handler, const std::string& context, const char* key, const char* text,
+           const std::vector<std::string>& args) {
+  qvl_CUtilMsg msg(qvl_CUtilStr((kMsgPrefix + key).c_str()), text);
+  msg.AddInfo(qvl_CUtilStr(context.c_str()));
+  for (const std::string& a : args) msg.AddInfo(qvl_CUtilStr(a.c_str()));
+  qvl_CUtilMsgHandler::ReportError(handler, msg);
+}
+
+template <class T>
+qvl_CUtilPtr<T> AdoptRef(T* p) {
+  qvl_CUtilPtr<T> holder(p);
+  qvl_CUtilPtrBase::RefReleaseOf(p);
+  return holder;
+}
+
+// The value of a number option: absent ("") gives false; a value that is not
+// a finite number (or negative, where min0) is reported.
+bool ParseNum(qvl_CUtilMsgHandler* handler, const char* opt, const qvl_CUtilStr& text, bool min0,
+              double* out) {
+  if (text.IsEmpty()) return false;
+  const char* b = text.GetChars();
+  const char* e = b + text.GetLen();
+  const auto r = std::from_chars(b, e, *out);
+  if (r.ec != std::errc() || r.ptr != e || !std::isfinite(*out) || (min0 && *out < 0.0)) {
+    Error(handler, "", "bad_number",
+          min0 ? "Option [1] takes a number of at least 0, not \"[2]\"."
+               : "Option [1] takes a number, not \"[2]\".",
+          {opt, text.GetChars()});
+    return false;
+  }
+  return true;
+}
+
+// Writes text to path (complete), making missing directories; the file
+// appears only when everything was written.
+void WriteOut(qvl_CUtilMsgHandler* handler, const qvl_CUtilStr& path, const std::string& text) {
+  qvl_CUtilFilesystem::CreateFileDirRec(handler, "", path);
+  qvl_CUtilPtr<qvl_CUtilDestFile> dest(new qvl_CUtilDestFile(handler, "", "", path, true, -1));
+  dest->Write(text.data(), text.size());
+  dest->Close();
+}
+
+struct Inspect {
+  qvl_CUtilCmdLine cmdLine;
+  qvl_CUtilStdIoParam param;
+  qvl_CUtilPtr<qvl_CUtilMemPool> pool;
+  RuntimeAnim anim;
+  ErrorReport report;
+
+  void Execute(qvl_CUtilMsgHandler* handler, qvl_CUtilStdIo* stdIo, int argc, char** argv);
+};
+
+void Inspect::Execute(qvl_CUtilMsgHandler* handler, qvl_CUtilStdIo* stdIo, int argc, char** argv) {
+  cmdLine.AssignArgVecSysChar(handler, "", argc, argv);
+  const bool bones = cmdLine.ExtractOptBool("-bones");
+  const qvl_CUtilStr atText = cmdLine.ExtractOptStr("-at");
+  const qvl_CUtilStr jobArg = cmdLine.ExtractOptStr("-job");
+  const qvl_CUtilStr refDir = cmdLine.ExtractOptStr("-refdir");
+  const qvl_CUtilStr jsonArg = cmdLine.ExtractOptStr("-json");
+  const qvl_CUtilStr svgArg = cmdLine.ExtractOptStr("-svg");
+  const qvl_CUtilStr maxRotText = cmdLine.ExtractOptStr("-max-rot-error");
+  const qvl_CUtilStr maxTranslText = cmdLine.ExtractOptStr("-max-transl-error");
+  const bool quiet = cmdLine.ExtractOptBool("-quiet");
+  cmdLine.ErrorUnknownOpt("-*");
+  const qvl_CUtilStr fileArg = cmdLine.GetCurArgStr(1);
+  for (int i = 2; i < cmdLine.GetArgCnt(); ++i) {
+    Error(handler, "", "extra_arg", "Unexpected argument \"[1]\": one runtime file is inspected at a time.",
+          {cmdLine.GetCurArgStr(i).GetChars()});
+  }
+
+  param.m_name = "AnimInspect";
+  param.m_infoDisplay = !quiet;
+  stdIo->SetParam(param);
+  const auto print = [&](const std::vector<std::string>& lines) {
+    if (quiet) return;
+    for (const std::string& l : lines) stdIo->WriteInfo(l.c_str());
+  };
+
+  double at = 0.0, maxRot = 0.0, maxTransl = 0.0;
+  const bool hasAt = ParseNum(handler, "-at", atText, false, &at);
+  const bool hasMaxRot = ParseNum(handler, "-max-rot-error", maxRotText, true, &maxRot);
+  const bool hasMaxTransl = ParseNum(handler, "-max-transl-error", maxTranslText, true, &maxTransl);
+  if (jobArg.IsEmpty()) {
+    if (!svgArg.IsEmpty() || hasMaxRot || hasMaxTransl) {
+      Error(handler, "", "needs_job", "Options -svg, -max-rot-error and -max-transl-error need -job.", {});
+    }
+  }
+  if (fileArg.IsEmpty()) return;
+
+  // The runtime file; nothing more is done with a broken one.
+  const qvl_CUtilStr filePath = qvl_CUtilFilesystem::GetCompletePath(fileArg);
+  {
+    qvl_CUtilPtr<qvl_CUtilCachedFile> stream(new qvl_CUtilCachedFile(handler, "", "", filePath, 10, -1));
+    if (!LoadRuntimeAnim(handler, filePath, stream.Get(), &anim)) return;
+  }
+  print(SummaryLines(anim));
+  if (bones) print(BoneLines(anim));
+  if (hasAt) print(PoseLines(anim, at));
+
+  // The error report.
+  bool haveReport = false;
+  if (!jobArg.IsEmpty()) {
+    pool = AdoptRef(qvl_CUtilMemPoolStdCreator::CreatePrimalMemPool());
+    qvl_CUtilMemPoolFrm frame(pool.Get());
+    const qvl_CUtilStr jobPath = qvl_CUtilFilesystem::GetCompletePath(jobArg);
+    qvl_CUtilPtr<qvl_CUtilCachedFile> jobStream(new qvl_CUtilCachedFile(handler, "", "", jobPath, 10, -1));
+    qvl_CUtilPtr<qvl_CUtilKvtChunk> root =
+        AdoptRef(qvl_CUtilKvtWork::ReadStreamSimple(handler, "", jobStream.Get(), false));
+    BoneAnimJob* job = static_cast<BoneAnimJob*>(pool->Alloc(sizeof(BoneAnimJob), alignof(BoneAnimJob)));
+    ReadJob(job, handler, pool.Get(), root.Get());
+    BuildErrorReport(handler, pool.Get(), qvl_CUtilFilesystem::GetCompletePath(refDir), *job, anim, &report);
+    haveReport = true;
+    print(ReportLines(report));
+  }
+
+  if (!jsonArg.IsEmpty()) {
+    WriteOut(handler, qvl_CUtilFilesystem::GetCompletePath(jsonArg),
+             JsonReport(anim, haveReport ? &report : nullptr));
+  }
+  if (!svgArg.IsEmpty() && haveReport)
+    WriteOut(handler, qvl_CUtilFilesystem::GetCompletePath(svgArg), SvgChart(report));
+
+  // The limits, after the report: every bone beyond them is named.
+  if (!haveReport) return;
+  for (const BoneReport& b : report.bones) {
+    if (!b.kept) continue;
+    if (hasMaxRot && b.rotErrMax > maxRot) {
+      Error(handler, anim.file, "rot_limit",
+            "Bone \"[1]\": rotation error [2] degrees at time [3] exceeds the limit of [4] degrees.",
+            {b.name, FormatNum(b.rotErrMax), FormatNum(b.rotErrMaxTime), FormatNum(maxRot)});
+    }
+    if (hasMaxTransl && b.translErrMax > maxTransl) {
+      Error(handler, anim.file, "transl_limit",
+            "Bone \"[1]\": translation error [2] at time [3] exceeds the limit of [4].",
+            {b.name, FormatNum(b.translErrMax), FormatNum(b.translErrMaxTime), FormatNum(maxTransl)});
+    }
+  }
+}
+
+int Run(int argc, char** argv) {
+  qvl_CUtilPtr<qvl_CUtilStdIo> stdIo(new qvl_CUtilStdIo());
+  qvl_CUtilPtr<qvl_CUtilMsgHandler> handler(new qvl_CUtilMsgHandler());
+  handler->RegisterBack(stdIo.Get());
+  bool completed = false;
+  try {
+    Inspect inspect;
+    inspect.Execute(handler.Get(), stdIo.Get(), argc, argv);
+    completed = true;
+  } catch (const qvl_CUtilMsg& msg) {
+    handler->Report(qvl_MsgLevelCaught, msg);
+  } catch (const std::exception& e) {
+    handler->Report(qvl_MsgLevelCaught, qvl_CUtilExceptionStd(e));
+  } catch (...) {
+    handler->Report(qvl_MsgLevelCaught, qvl_CUtilExceptionUnknown());
+  }
+  stdIo->WriteErrorCnt();
+  int exitCode = kExitAborted;
+  if (completed) {
+    stdIo->WriteInfo("Done.");
+    exitCode = stdIo->GetErrorCnt() > 0 ? kExitErrors : kExitOk;
+  } else {
+    stdIo->WriteInfo("Aborted.");
+  }
+  handler.Release();
+  stdIo.Release();
+  return exitCode;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc <= 1) {
+    qvl_SysStdOutWrite(kUsage);
+    return kExitOk;
+  }
+  try {
+    return Run(argc, argv);
+  } catch (...) {
+    std::fputs("error: the run could not be set up\nAborted.\n", stderr);
+    return kExitAborted;
+  }
+}
