@@ -8,9 +8,9 @@
 #include <optional>
 
 #include "tool/boneanim/tool_boneanim_calc.h"
-#include "tool/boneanim/tool_boneanim_job.h"
 #include "tool/boneanim/tool_boneanim_raise.h"
 #include "tool/boneanim/tool_boneanim_write.h"
+#include "util/anim/util_anim_job.h"
 #include "util/cmdline/util_cmdline_cmdline.h"
 #include "util/file/util_file_cachedfile.h"
 #include "util/file/util_file_destfile.h"
