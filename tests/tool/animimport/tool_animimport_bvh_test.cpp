@@ -38,33 +38,25 @@ const char* const kHead =
 TEST(AnimImportBvh, ErrorsNameLineAndColumn) {
   struct Case {
     std::string text;
-    const char* where;
-    const char* what;
+    const char *where, *what;
   } cases[] = {
+      // clang-format off
       {"", "t.bvh:1:1", "Expected 'HIERARCHY', found the end of the file."},
       {"HIERARCHY\nJOINT x", "t.bvh:2:1", "Expected 'ROOT', found 'JOINT'."},
       {"HIERARCHY\nROOT \n{", "t.bvh:2:6", "Expected a joint name."},
       {"HIERARCHY\nROOT a\n{\n OFFSET 1 x 3", "t.bvh:4:11", "Expected a finite number, found 'x'."},
       {"HIERARCHY\nROOT a\n{\n OFFSET 1 1e999 3", "t.bvh:4:11", "Expected a finite number, found '1e999'."},
-      {"HIERARCHY\nROOT a\n{\n OFFSET 0 0 0\n CHANNELS 7", "t.bvh:5:11",
-       "A joint has 0 to 6 channels, not '7'."},
-      {"HIERARCHY\nROOT a\n{\n OFFSET 0 0 0\n CHANNELS 2 Xrotation Wrotation", "t.bvh:5:23",
-       "Expected a channel name (Xposition ... Zrotation), found 'Wrotation'."},
-      {"HIERARCHY\nROOT a\n{\n OFFSET 0 0 0\n CHANNELS 2 Xrotation Xrotation", "t.bvh:5:23",
-       "The channel 'Xrotation' is given twice."},
-      {"HIERARCHY\nROOT a\n{\n OFFSET 0 0 0\n Site", "t.bvh:5:2",
-       "Expected CHANNELS, JOINT, End Site or '}', found 'Site'."},
-      {std::string(kHead) + "}\nMOTION\nFrames: 1.5", "t.bvh:8:9",
-       "The frame count must be a whole number from 0 to 50000000."},
-      {std::string(kHead) + "}\nMOTION\nFrames: 1\nFrame Time: 0", "t.bvh:9:13",
-       "The frame time must be positive."},
-      {std::string(kHead) + "}\nMOTION\nFrames: 1\nFrame Time: 0.1\n1 2 3 4 5", "t.bvh:10:10",
-       "The frame line has 5 values instead of 6."},
-      {std::string(kHead) + "}\nMOTION\nFrames: 1\nFrame Time: 0.1\n1 2 3 4 5 6 7", "t.bvh:10:13",
-       "The frame line has more than 6 values."},
-      {std::string(kHead) + "}\nMOTION\nFrames: 1\nFrame Time: 0.1\n1 2 3 4 5 nan", "t.bvh:10:11",
-       "Expected a finite number, found 'nan'."},
+      {"HIERARCHY\nROOT a\n{\n OFFSET 0 0 0\n CHANNELS 7", "t.bvh:5:11", "A joint has 0 to 6 channels, not '7'."},
+      {"HIERARCHY\nROOT a\n{\n OFFSET 0 0 0\n CHANNELS 2 Xrotation Wrotation", "t.bvh:5:23", "Expected a channel name (Xposition ... Zrotation), found 'Wrotation'."},
+      {"HIERARCHY\nROOT a\n{\n OFFSET 0 0 0\n CHANNELS 2 Xrotation Xrotation", "t.bvh:5:23", "The channel 'Xrotation' is given twice."},
+      {"HIERARCHY\nROOT a\n{\n OFFSET 0 0 0\n Site", "t.bvh:5:2", "Expected CHANNELS, JOINT, End Site or '}', found 'Site'."},
+      {std::string(kHead) + "}\nMOTION\nFrames: 1.5", "t.bvh:8:9", "The frame count must be a whole number from 0 to 50000000."},
+      {std::string(kHead) + "}\nMOTION\nFrames: 1\nFrame Time: 0", "t.bvh:9:13", "The frame time must be positive."},
+      {std::string(kHead) + "}\nMOTION\nFrames: 1\nFrame Time: 0.1\n1 2 3 4 5", "t.bvh:10:10", "The frame line has 5 values instead of 6."},
+      {std::string(kHead) + "}\nMOTION\nFrames: 1\nFrame Time: 0.1\n1 2 3 4 5 6 7", "t.bvh:10:13", "The frame line has more than 6 values."},
+      {std::string(kHead) + "}\nMOTION\nFrames: 1\nFrame Time: 0.1\n1 2 3 4 5 nan", "t.bvh:10:11", "Expected a finite number, found 'nan'."},
       {std::string(kHead) + "}\nROOT", "t.bvh:7:5", "Expected a joint name."},
+      // clang-format on
   };
   for (const Case& c : cases) {
     const Outcome o = Read(c.text);
@@ -80,37 +72,6 @@ TEST(AnimImportBvh, ErrorsNameLineAndColumn) {
   const Outcome o = Read(deep);
   ASSERT_EQ(o.msgs.size(), 1u);
   EXPECT_EQ(o.msgs[0].msg.GetFilledText(), "The hierarchy is nested deeper than 512.");
-}
-
-// Rotation matrix (row-major) of degrees about axis 0 (x), 1 (y) or 2 (z).
-void AxisMatrix(int axis, double deg, double m[3][3]) {
-  const double c = std::cos(deg * M_PI / 180), s = std::sin(deg * M_PI / 180);
-  const int a = (axis + 1) % 3, b = (axis + 2) % 3;
-  for (int i = 0; i < 3; ++i) {
-    for (int j = 0; j < 3; ++j) m[i][j] = i == j ? 1.0 : 0.0;
-  }
-  m[a][a] = c, m[a][b] = -s, m[b][a] = s, m[b][b] = c;
-}
-
-// The product of the axis rotations in the order given, applied to v.
-void EulerApply(const std::vector<std::pair<int, double>>& rots, const double* v, double* out) {
-  double acc[3] = {v[0], v[1], v[2]};
-  for (auto it = rots.rbegin(); it != rots.rend(); ++it) {  // the last factor acts first
-    double m[3][3];
-    AxisMatrix(it->first, it->second, m);
-    double r[3];
-    for (int i = 0; i < 3; ++i) r[i] = m[i][0] * acc[0] + m[i][1] * acc[1] + m[i][2] * acc[2];
-    std::copy(r, r + 3, acc);
-  }
-  std::copy(acc, acc + 3, out);
-}
-
-void QuatApply(const double* q, const double* v, double* out) {
-  // v + 2w (u x v) + 2 u x (u x v)
-  const double u[3] = {q[0], q[1], q[2]}, w = q[3];
-  const double c[3] = {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0]};
-  const double cc[3] = {u[1] * c[2] - u[2] * c[1], u[2] * c[0] - u[0] * c[2], u[0] * c[1] - u[1] * c[0]};
-  for (int i = 0; i < 3; ++i) out[i] = v[i] + 2 * w * c[i] + 2 * cc[i];
 }
 
 const char* const kSmall =
@@ -144,8 +105,8 @@ TEST(AnimImportBvh, KeysAreOffsetPlusPositionAndEulerInDeclaredOrder) {
     const double* q = clip.tracks[j].rot.values.data();
     for (const double* v : probes) {
       double want[3], got[3];
-      EulerApply(euler[j], v, want);
-      QuatApply(q, v, got);
+      EulerRotate(euler[j], v, want);
+      QuatRotate(q, v, got);
       for (int i = 0; i < 3; ++i) EXPECT_NEAR(got[i], want[i], 1e-12) << "joint " << j;
     }
   }

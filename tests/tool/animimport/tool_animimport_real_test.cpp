@@ -85,27 +85,6 @@ void ParseBvhRef(const std::string& path, std::vector<BvhJointRef>* joints,
   }
 }
 
-// Rotates v by the product of the joint's rotation channels (matrices).
-void EulerRotate(const BvhJointRef& j, const std::vector<double>& row, const double* v, double* out) {
-  double acc[3] = {v[0], v[1], v[2]};
-  for (int c = static_cast<int>(j.chans.size()) - 1; c >= 0; --c) {
-    const std::string& ch = j.chans[c];
-    if (ch.find("rotation") == std::string::npos) continue;
-    const int axis = ch[0] - 'X';
-    const double a = row[j.firstCol + c] * M_PI / 180, co = std::cos(a), si = std::sin(a);
-    const int p = (axis + 1) % 3, q = (axis + 2) % 3;
-    const double ap = co * acc[p] - si * acc[q], aq = si * acc[p] + co * acc[q];
-    acc[p] = ap, acc[q] = aq;
-  }
-  std::copy(acc, acc + 3, out);
-}
-
-void QuatRotate(const double* q, const double* v, double* out) {
-  const double c[3] = {q[1] * v[2] - q[2] * v[1], q[2] * v[0] - q[0] * v[2], q[0] * v[1] - q[1] * v[0]};
-  const double cc[3] = {q[1] * c[2] - q[2] * c[1], q[2] * c[0] - q[0] * c[2], q[0] * c[1] - q[1] * c[0]};
-  for (int i = 0; i < 3; ++i) out[i] = v[i] + 2 * q[3] * c[i] + 2 * cc[i];
-}
-
 TEST(AnimImportReal, BvhValuesMatchOffsetsAndEulerChannels) {
   SKIP_WITHOUT_REAL_FILES();
   struct Case {
@@ -143,10 +122,15 @@ TEST(AnimImportReal, BvhValuesMatchOffsetsAndEulerChannels) {
             t[j.chans[ch][0] - 'X'] += frames[f][j.firstCol + ch];
         }
         for (int i = 0; i < 3; ++i) EXPECT_NEAR(got.t[i], t[i], 1e-4 * (1 + std::fabs(t[i]))) << where;
+        std::vector<std::pair<int, double>> euler;
+        for (std::size_t ch = 0; ch < j.chans.size(); ++ch) {
+          if (j.chans[ch].find("rotation") != std::string::npos)
+            euler.push_back({j.chans[ch][0] - 'X', frames[f][j.firstCol + ch]});
+        }
         static constexpr double kProbes[2][3] = {{1, 0, 0}, {0, 0.6, 0.8}};
         for (const double* v : kProbes) {
           double want[3], have[3];
-          EulerRotate(j, frames[f], v, want);
+          EulerRotate(euler, v, want);
           QuatRotate(got.q, v, have);
           for (int i = 0; i < 3; ++i) EXPECT_NEAR(have[i], want[i], 1e-5) << where;
         }
@@ -259,31 +243,19 @@ TEST(AnimImportReal, FbxValuesMatchTheLibrarysKeys) {
 }
 
 // --- Generated glTF: step and cubic-spline keys, non-finite values ---
-std::string Base64(const std::string& bytes) {
-  static const char* kDigits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  for (std::size_t i = 0; i < bytes.size(); i += 3) {
-    const unsigned n = static_cast<unsigned char>(bytes[i]) << 16 |
-                       (i + 1 < bytes.size() ? static_cast<unsigned char>(bytes[i + 1]) << 8 : 0) |
-                       (i + 2 < bytes.size() ? static_cast<unsigned char>(bytes[i + 2]) : 0);
-    out += kDigits[n >> 18 & 63];
-    out += kDigits[n >> 12 & 63];
-    out += i + 1 < bytes.size() ? kDigits[n >> 6 & 63] : '=';
-    out += i + 2 < bytes.size() ? kDigits[n & 63] : '=';
-  }
-  return out;
-}
-
-// A glTF with node "Root" above node "Bone", whose translation is keyed at
-// times with values (3 floats per key, 9 with CUBICSPLINE) under interp.
-std::string MakeGltf(const std::vector<float>& times, const std::vector<float>& values, const char* interp) {
+// Writes path (.gltf) and path + ".bin": node "Root" above node "Bone", whose
+// translation is keyed at times with values (3 floats per key, 9 with
+// CUBICSPLINE) under interp, in animation "Move".
+void MakeGltf(const std::string& path, const std::vector<float>& times, const std::vector<float>& values,
+              const char* interp) {
   std::string bytes(reinterpret_cast<const char*>(times.data()), times.size() * 4);
   bytes.append(reinterpret_cast<const char*>(values.data()), values.size() * 4);
+  std::ofstream(path + ".bin", std::ios::binary) << bytes;
   std::ostringstream s;
   s << R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0]}],)"
     << R"("nodes":[{"name":"Root","children":[1],"translation":[5,5,5]},{"name":"Bone","translation":[0,1,0]}],)"
-    << R"("buffers":[{"byteLength":)" << bytes.size() << R"(,"uri":"data:application/octet-stream;base64,)"
-    << Base64(bytes) << R"("}],)"
+    << R"("buffers":[{"byteLength":)" << bytes.size() << R"(,"uri":")"
+    << std::filesystem::path(path).filename().string() << R"(.bin"}],)"
     << R"("bufferViews":[{"buffer":0,"byteOffset":0,"byteLength":)" << times.size() * 4
     << R"(},{"buffer":0,"byteOffset":)" << times.size() * 4 << R"(,"byteLength":)" << values.size() * 4
     << R"(}],)"
@@ -292,46 +264,40 @@ std::string MakeGltf(const std::vector<float>& times, const std::vector<float>& 
     << R"(]},{"bufferView":1,"componentType":5126,"count":)" << values.size() / 3 << R"(,"type":"VEC3"}],)"
     << R"("animations":[{"name":"Move","channels":[{"sampler":0,"target":{"node":1,"path":"translation"}}],)"
     << R"("samplers":[{"input":0,"output":1,"interpolation":")" << interp << R"("}]}]})";
-  return s.str();
+  std::ofstream(path) << s.str();
 }
 
 TEST(AnimImportReal, StepAndCubicKeysAreKeptWhereTheAssetLibraryMakesThemLinear) {
   qvl_TestDir dir;
   // Step: 0 until 1 s, then 10.  Cubic: 0 -> 1 over 2 s with out-tangent 1/s.
-  const std::string step = MakeGltf({0, 1, 2}, {0, 0, 0, 10, 0, 0, 20, 0, 0}, "STEP");
-  const std::string cubic =
-      MakeGltf({0, 2}, {0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0}, "CUBICSPLINE");
+  MakeGltf(dir / "s.gltf", {0, 1, 2}, {0, 0, 0, 10, 0, 0, 20, 0, 0}, "STEP");
+  MakeGltf(dir / "c.gltf", {0, 2}, {0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0}, "CUBICSPLINE");
   struct Case {
-    const std::string* text;
+    const char* file;
     double t;
     double want;  // by hand: step holds, the spline's basis at u = 0.25 gives 0.4375
-  } cases[] = {{&step, 0.5, 0.0}, {&step, 1.5, 10.0}, {&cubic, 0.5, 0.4375}};
+  } cases[] = {{"s.gltf", 0.5, 0.0}, {"s.gltf", 1.5, 10.0}, {"c.gltf", 0.5, 0.4375}};
   for (const Case& c : cases) {
-    const std::string path = dir / "g.gltf";
-    std::ofstream(path) << *c.text;
     SourceModel model;
     qvl_CUtilPtr<qvl_CUtilMsgHandler> handler(new qvl_CUtilMsgHandler());
-    ASSERT_TRUE(ReadGltf(handler.Get(), path, &model));
+    ASSERT_TRUE(ReadGltf(handler.Get(), dir / c.file, &model));
     const Channel& ch = model.clips.at(0).tracks.at(0).transl;
     EXPECT_NEAR(EvalVec(ch, c.t, Vector3d{}).x, c.want, 1e-6);
-    // The library keeps one value per key and nothing says how to blend them.
+    // The library keeps one value per key, and its keys blend linearly.
     Assimp::Importer importer;
-    const aiScene* scene = importer.ReadFile(path, 0);
+    const aiScene* scene = importer.ReadFile(dir / c.file, 0);
     ASSERT_NE(scene, nullptr) << importer.GetErrorString();
     const aiNodeAnim* lib = scene->mAnimations[0]->mChannels[0];
     ASSERT_EQ(lib->mNumPositionKeys, ch.KeyCnt());
-    const double tps =
-        scene->mAnimations[0]->mTicksPerSecond > 0 ? scene->mAnimations[0]->mTicksPerSecond : 1.0;
+    const double tps = std::max(scene->mAnimations[0]->mTicksPerSecond, 1.0);
     std::size_t k = 0;
     while (lib->mPositionKeys[k + 1].mTime / tps <= c.t) ++k;
-    const aiVectorKey& a = lib->mPositionKeys[k];
-    const aiVectorKey& b = lib->mPositionKeys[k + 1];
-    const double u = (c.t - a.mTime / tps) / ((b.mTime - a.mTime) / tps);
-    const double linear = a.mValue.x + (b.mValue.x - a.mValue.x) * u;
+    const aiVectorKey &a = lib->mPositionKeys[k], &b = lib->mPositionKeys[k + 1];
+    const double linear =
+        a.mValue.x + (b.mValue.x - a.mValue.x) * (c.t * tps - a.mTime) / (b.mTime - a.mTime);
     EXPECT_GT(std::fabs(linear - c.want), 0.05) << "the library's keys, blended linearly, give " << linear;
   }
-  // The written file: the joint is Bone only, its step keys hold.
-  std::ofstream(dir / "s.gltf") << step;
+  // The written file: the joint is Bone only (Root is above it), its step keys hold.
   const qvl_TestOutcome r =
       qvl_TestRunProgram(QVL_ANIMIMPORT_EXE, dir.Path(), {"s.gltf", "out", "-fps", "2"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
@@ -343,7 +309,7 @@ TEST(AnimImportReal, StepAndCubicKeysAreKeptWhereTheAssetLibraryMakesThemLinear)
   EXPECT_EQ(f[3].t[0], 10.0f);
   EXPECT_EQ(f[4].t[0], 20.0f);
   // A NaN key is an error naming joint, clip and key, and nothing is written.
-  std::ofstream(dir / "n.gltf") << MakeGltf({0, 1}, {0, 0, 0, 0, NAN, 0}, "LINEAR");
+  MakeGltf(dir / "n.gltf", {0, 1}, {0, 0, 0, 0, NAN, 0}, "LINEAR");
   const qvl_TestOutcome n = qvl_TestRunProgram(QVL_ANIMIMPORT_EXE, dir.Path(), {"n.gltf", "nan"});
   EXPECT_EQ(n.exitCode, 1);
   EXPECT_NE(
