@@ -8,7 +8,6 @@
 #include <assimp/Importer.hpp>
 #include <map>
 
-#include "tool/animimport/tool_animimport_decompose.h"
 #include "util/msg/util_msg_msg.h"
 
 namespace {

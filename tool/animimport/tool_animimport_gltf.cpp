@@ -4,7 +4,9 @@
 
 #include <tiny_gltf.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "tool/animimport/tool_animimport_decompose.h"
 #include "util/msg/util_msg_msg.h"

@@ -2,6 +2,7 @@
 #include "tool/animimport/tool_animimport_model.h"
 
 #include <cmath>
+#include <initializer_list>
 #include <map>
 
 #include "util/msg/util_msg_msg.h"

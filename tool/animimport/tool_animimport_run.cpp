@@ -2,6 +2,7 @@
 // check, warn about scale, then write every output or none.
 #include "tool/animimport/tool_animimport_run.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
