@@ -28,7 +28,7 @@ constexpr const char* kUsage[] = {
     "    [-fps <rate>]                 Resample every clip at this rate (frames per second)\n",
     "    [-scale <factor>]             Multiply translations by this factor\n",
     "    [-binary <bool>]              Write the path files binary\n",
-    "    [-quiet <bool>]               Only display errors\n",
+    "    [-quiet <bool>]               Only display warnings and errors\n",
     "    [-list <bool>]                List clips and joints, write nothing\n",
 };
 
