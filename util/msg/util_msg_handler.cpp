@@ -18,6 +18,6 @@ void qvl_CUtilMsgHandler::ReportError(qvl_CUtilMsgHandler* handler, const qvl_CU
 
 int qvl_CUtilMsgCollector::GetErrorCnt() const {
   int n = 0;
-  for (const Entry& e : m_entries) n += e.level >= qvl_MsgLevelError ? 1 : 0;
+  for (const Entry& e : m_entries) n += qvl_MsgLevelIsError(e.level) ? 1 : 0;
   return n;
 }

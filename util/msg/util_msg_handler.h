@@ -8,11 +8,17 @@
 
 // Report levels.
 enum : int {
-  qvl_MsgLevelInfo = 1,    // progress and result information
-  qvl_MsgLevelError = 2,   // an error after which work goes on
-  qvl_MsgLevelRaise = 3,   // an error reported where it is raised as an exception
-  qvl_MsgLevelCaught = 4,  // an exception caught by the run's top level
+  qvl_MsgLevelInfo = 1,     // progress and result information
+  qvl_MsgLevelError = 2,    // an error after which work goes on
+  qvl_MsgLevelRaise = 3,    // an error reported where it is raised as an exception
+  qvl_MsgLevelCaught = 4,   // an exception caught by the run's top level
+  qvl_MsgLevelWarning = 5,  // a problem that is worth saying but is no error (not counted)
 };
+
+// True for the levels that count as errors (2 to 4).
+inline bool qvl_MsgLevelIsError(int level) {
+  return level >= qvl_MsgLevelError && level <= qvl_MsgLevelCaught;
+}
 
 // Receives reports (the console is one).
 class qvl_CUtilMsgEval {

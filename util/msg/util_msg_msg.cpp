@@ -47,7 +47,7 @@ std::string qvl_MsgConsoleLine(int level, const qvl_CUtilMsg& msg) {
     line += context.View();
     line += ": ";
   }
-  line += "error: ";
+  line += level == 5 ? "warning: " : "error: ";
   line += msg.GetFilledText();
   line += " [";
   line += msg.GetId().View();

@@ -45,7 +45,8 @@ private:
 
 // One console line for msg, without the line feed: the filled text for an
 // information (level 1); "CONTEXT: error: TEXT [ID]", or "error: TEXT [ID]"
-// when the context is empty, for levels 2 to 4.
+// when the context is empty, for levels 2 to 4; "warning:" instead of
+// "error:" for a warning (level 5).
 std::string qvl_MsgConsoleLine(int level, const qvl_CUtilMsg& msg);
 
 // A message made from a standard exception; its text carries what() of it.

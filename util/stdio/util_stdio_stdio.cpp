@@ -34,6 +34,8 @@ void qvl_CUtilStdIo::Eval(int level, const qvl_CUtilMsg& msg) {
   bool show = false;
   if (level <= qvl_MsgLevelInfo) {
     show = m_param.m_infoDisplay;
+  } else if (level == qvl_MsgLevelWarning) {
+    show = m_param.m_warningDisplay;  // shown, but not counted
   } else {
     ++m_errorCnt;
     show = level == qvl_MsgLevelError   ? m_param.m_errorDisplay

@@ -10,20 +10,22 @@
 
 // Display settings of the console.
 struct qvl_CUtilStdIoParam {
-  qvl_CUtilStr m_name;          // program name; shown as a line prefix when m_nameInLines
-  bool m_infoDisplay = true;    // information messages (level 1) on standard output
-  bool m_errorDisplay = true;   // errors after which work goes on (level 2) on standard error
-  bool m_raiseDisplay = true;   // errors where they are raised (level 3) on standard error
-  bool m_caughtDisplay = true;  // exceptions caught by the run (level 4) on standard error
-  bool m_nameInLines = false;   // prefix every message line with "NAME: "
-  bool m_flushEachLine = true;  // flush after every line, so that standard output and
-                                // standard error keep their order on one terminal
+  qvl_CUtilStr m_name;           // program name; shown as a line prefix when m_nameInLines
+  bool m_infoDisplay = true;     // information messages (level 1) on standard output
+  bool m_errorDisplay = true;    // errors after which work goes on (level 2) on standard error
+  bool m_warningDisplay = true;  // warnings (level 5) on standard error; never counted
+  bool m_raiseDisplay = true;    // errors where they are raised (level 3) on standard error
+  bool m_caughtDisplay = true;   // exceptions caught by the run (level 4) on standard error
+  bool m_nameInLines = false;    // prefix every message line with "NAME: "
+  bool m_flushEachLine = true;   // flush after every line, so that standard output and
+                                 // standard error keep their order on one terminal
 };
 
 // A message evaluator for the console. Messages of level 1 are one line on
 // standard output, those of levels 2 to 4 one line on standard error, each
-// laid out by qvl_MsgConsoleLine. Every report of level 2 or above counts as an
-// error, whether it is displayed or not.
+// laid out by qvl_MsgConsoleLine. Every report of levels 2 to 4 counts as an
+// error, whether it is displayed or not; a warning (level 5) goes to standard
+// error and is not counted.
 class qvl_CUtilStdIo : public qvl_CUtilPtrBase, public qvl_CUtilMsgEval {
  public:
   qvl_CUtilStdIo() = default;

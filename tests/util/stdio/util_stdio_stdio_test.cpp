@@ -55,6 +55,29 @@ TEST(StdIo, LevelsGoToTheirStreamsAsOneLineEachAndErrorsAreCounted) {
             "error: Bone \"Head second line\" [2] [tool/x.key]\n");
 }
 
+TEST(StdIo, WarningsGoToStandardErrorUncountedAndCanBeHidden) {
+  Console c;
+  c.Report(qvl_MsgLevelWarning, "f.bvh:3:1", "Hips");
+  c.Report(qvl_MsgLevelWarning, "", "Spine");
+  qvl_CUtilStdIoParam param;
+  param.m_infoDisplay = false;  // -quiet hides information, not warnings
+  c.io->SetParam(param);
+  c.Report(qvl_MsgLevelWarning, "", "Neck");
+  param.m_warningDisplay = false;
+  c.io->SetParam(param);
+  c.Report(qvl_MsgLevelWarning, "", "Hidden");
+  EXPECT_EQ(c.io->GetErrorCnt(), 0);
+  EXPECT_EQ(ReadAll(c.out), "");
+  EXPECT_EQ(ReadAll(c.err),
+            "f.bvh:3:1: warning: Bone \"Hips\" [2] [tool/x.key]\n"
+            "warning: Bone \"Spine\" [2] [tool/x.key]\n"
+            "warning: Bone \"Neck\" [2] [tool/x.key]\n");
+  qvl_CUtilMsgCollector collector;
+  collector.Eval(qvl_MsgLevelWarning, qvl_CUtilMsg());
+  collector.Eval(qvl_MsgLevelRaise, qvl_CUtilMsg());
+  EXPECT_EQ(collector.GetErrorCnt(), 1);
+}
+
 TEST(StdIo, QuietHidesInformationOnlyAndHiddenErrorsStillCount) {
   Console c;
   qvl_CUtilStdIoParam param;

@@ -1,0 +1,16 @@
+# One source file: import it into DIR, then convert every clip found there
+# into DIR/<clip>.anim.bin; touches DIR.stamp when all went through.
+file(REMOVE_RECURSE "${DIR}")
+execute_process(COMMAND "${ANIMIMPORT}" "${SRC}" "${DIR}" -quiet 1 RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "animimport failed on ${SRC} (exit code ${rc})")
+endif()
+file(GLOB jobs "${DIR}/*.job.kvt")
+foreach(job IN LISTS jobs)
+  string(REGEX REPLACE "\\.job\\.kvt$" ".anim.bin" out "${job}")
+  execute_process(COMMAND "${BONEANIM}" "${job}" "${out}" -refdir "${DIR}" -binary 1 -quiet 1 RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "boneanim failed on ${job} (exit code ${rc})")
+  endif()
+endforeach()
+file(TOUCH "${DIR}.stamp")

@@ -1,0 +1,20 @@
+// Reader of glTF 2.0 files (.gltf with its buffers, or .glb) into the
+// importer's model; samplers keep their interpolation (STEP, CUBICSPLINE).
+#pragma once
+
+#include <string>
+
+#include "tool/animimport/tool_animimport_model.h"
+
+// Reads the glTF file at path (a complete path; the extension .glb selects
+// the binary container) into model: every node of the file (parents before
+// children; an unnamed node is called "node<INDEX>"), its rest transform
+// from its matrix or its translation, rotation and scale, skin joints marked
+// as skin bones, and one clip per animation with its translation, rotation
+// and scale channels read from the accessors (times in seconds; morph
+// weights are skipped). Images are not decoded.
+// A file that cannot be read, or whose accessors are out of bounds, of a
+// wrong type, not ascending in time or sparse, is reported to handler at
+// level 2 with the context path, naming the animation, channel or accessor;
+// false then. The loader's warnings become warnings (level 5).
+bool ReadGltf(qvl_CUtilMsgHandler* handler, const std::string& path, SourceModel* model);

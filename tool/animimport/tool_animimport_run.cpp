@@ -1,0 +1,246 @@
+// The import run: choose a reader by extension, select joints, name clips,
+// check, warn about scale, then write every output or none.
+#include "tool/animimport/tool_animimport_run.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "tool/animimport/tool_animimport_assimp.h"
+#include "tool/animimport/tool_animimport_bvh.h"
+#include "tool/animimport/tool_animimport_gltf.h"
+#include "tool/animimport/tool_animimport_sample.h"
+#include "tool/animimport/tool_animimport_write.h"
+#include "util/file/util_file_cachedfile.h"
+#include "util/file/util_file_destfile.h"
+#include "util/file/util_file_filesystem.h"
+#include "util/kvt/util_kvt_work.h"
+#include "util/msg/util_msg_msg.h"
+
+namespace {
+
+// Counts the problems reported while it is registered.
+class ErrorCounter : public qvl_CUtilMsgEval {
+ public:
+  void Eval(int level, const qvl_CUtilMsg&) override { m_cnt += qvl_MsgLevelIsError(level) ? 1 : 0; }
+  int m_cnt = 0;
+};
+
+void Say(qvl_CUtilMsgHandler* handler, int level, const std::string& context, const char* key,
+         const std::string& text) {
+  qvl_CUtilMsg msg(std::string("tool/animimport/tool_animimport_run.").append(key).c_str(), "[1]");
+  msg.AddInfo(context.c_str());
+  msg.AddInfo(text.c_str());
+  if (level == qvl_MsgLevelError) {
+    qvl_CUtilMsgHandler::ReportError(handler, msg);
+  } else if (handler) {
+    handler->Report(level, msg);
+  }
+}
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+  return s;
+}
+
+std::string FileName(const std::string& path) {
+  const std::size_t slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string Stem(const std::string& path) {
+  const std::string name = FileName(path);
+  const std::size_t dot = name.find_last_of('.');
+  return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
+std::string Extension(const std::string& path) {
+  const std::string name = FileName(path);
+  const std::size_t dot = name.find_last_of('.');
+  return dot == std::string::npos ? std::string() : Lower(name.substr(dot));
+}
+
+std::string Fmt(double v) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.6g", v);
+  return buf;
+}
+
+// The largest |s - 1| over the components of scale values (every width-3
+// value of ch, tangents of a cubic spline left out).
+double ScaleDeviation(const Channel& ch) {
+  double dev = 0;
+  const std::size_t keys = ch.KeyCnt();
+  const bool cubic = ch.interp == Interp::kCubicSpline;
+  for (std::size_t k = 0; k < keys; ++k) {
+    const double* v = ch.values.data() + k * (cubic ? 9 : 3) + (cubic ? 3 : 0);
+    for (int i = 0; i < 3; ++i) dev = std::max(dev, std::fabs(v[i] - 1.0));
+  }
+  return dev;
+}
+
+// The scale tolerance: a component further than this from 1 is reported.
+constexpr double kScaleTolerance = 0.001;
+
+void WarnScale(qvl_CUtilMsgHandler* handler, const std::string& context, const std::string& joint,
+               double dev) {
+  Say(handler, qvl_MsgLevelWarning, context, "scale",
+      "Joint \"" + joint + "\" has a scale that differs from 1 by up to " + Fmt(dev) +
+          "; its translation and rotation are written without it, and the translations of its children "
+          "are not corrected for it.");
+}
+
+// Reads the source with the reader its extension selects.
+bool ReadSource(qvl_CUtilMsgHandler* handler, const std::string& src, SourceModel* model) {
+  const std::string ext = Extension(src);
+  if (ext == ".bvh") {
+    qvl_CUtilPtr<qvl_CUtilCachedFile> file(new qvl_CUtilCachedFile(handler, "", "", src.c_str(), 10, -1));
+    if (!file->IsValid()) return false;
+    return ReadBvh(handler, src, file->GetReadData(), model);
+  }
+  // The libraries give no system reason for a missing file; it is found out here.
+  std::FILE* f = std::fopen(src.c_str(), "rb");
+  if (!f) {
+    Say(handler, qvl_MsgLevelError, "", "open_failed",
+        "Cannot open \"" + src + "\" for reading: " + std::strerror(errno) + ".");
+    return false;
+  }
+  std::fclose(f);
+  if (ext == ".gltf" || ext == ".glb") return ReadGltf(handler, src, model);
+  return ReadAssimp(handler, src, model);
+}
+
+}  // namespace
+
+int RunImport(qvl_CUtilMsgHandler* handler, const ImportOptions& opt,
+              const std::function<void(const std::string&)>& listLine) {
+  ErrorCounter counter;
+  handler->RegisterBack(&counter);
+  struct Unregister {
+    qvl_CUtilMsgHandler* h;
+    ErrorCounter* c;
+    ~Unregister() { h->Unregister(c); }
+  } unregister{handler, &counter};
+
+  const std::string& src = opt.src;
+  Say(handler, qvl_MsgLevelInfo, "", "importing", "Importing \"" + src + "\"...");
+  SourceModel model;
+  if (!ReadSource(handler, src, &model) || counter.m_cnt > 0) return counter.m_cnt;
+
+  const JointSet joints = SelectJoints(model);
+  const std::vector<std::string> names = NameClips(model, Stem(src));
+  if (CheckModel(handler, src, model, joints, names) > 0) return counter.m_cnt;
+  if (joints.nodes.empty()) {
+    Say(handler, qvl_MsgLevelError, src, "no_skeleton",
+        "The file has no skeleton: no node is animated or named as a bone by a skin.");
+    return counter.m_cnt;
+  }
+
+  // The clips to import.
+  std::vector<int> chosen;
+  for (std::size_t c = 0; c < model.clips.size(); ++c) {
+    if (opt.clip.empty() || names[c] == opt.clip) chosen.push_back(static_cast<int>(c));
+  }
+  if (!opt.clip.empty() && chosen.empty()) {
+    std::string there;
+    for (const std::string& n : names) there += (there.empty() ? "\"" : ", \"") + n + "\"";
+    Say(handler, qvl_MsgLevelError, src, "unknown_clip",
+        "There is no clip \"" + opt.clip + "\"; the file's clips are: " + (there.empty() ? "none" : there) +
+            ".");
+    return counter.m_cnt;
+  }
+  std::vector<double> starts(model.clips.size(), 0.0);
+  std::vector<double> ends(model.clips.size(), 0.0);
+  for (int c : chosen) {
+    ClipRange(model.clips[c], &starts[c], &ends[c]);
+    if (opt.fps > 0 && (ends[c] - starts[c]) * opt.fps > kMaxResampledFrames) {
+      Say(handler, qvl_MsgLevelError, src + " (clip " + names[c] + ")", "too_many_frames",
+          "-fps " + Fmt(opt.fps) + " gives more than " + Fmt(kMaxResampledFrames) + " frames per joint.");
+    }
+  }
+  if (counter.m_cnt > 0) return counter.m_cnt;
+
+  if (opt.list) {
+    for (int c : chosen) {
+      std::vector<double> keys;
+      for (const NodeTrack& t : model.clips[c].tracks) {
+        for (const Channel* ch : {&t.transl, &t.rot, &t.scale}) {
+          if (!ch->IsEmpty()) keys.insert(keys.end(), ch->times->begin(), ch->times->end());
+        }
+      }
+      std::sort(keys.begin(), keys.end());
+      keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+      listLine("clip " + names[c] + " duration " + Fmt(ends[c] - starts[c]) + " s, keys " +
+               std::to_string(keys.size()) + ", joints " + std::to_string(model.clips[c].tracks.size()));
+    }
+    for (std::size_t j = 0; j < joints.nodes.size(); ++j) {
+      const int p = joints.parents[j];
+      listLine("joint " + model.nodes[joints.nodes[j]].name + " parent " +
+               (p >= 0 ? model.nodes[joints.nodes[p]].name : std::string("-")));
+    }
+    return counter.m_cnt;
+  }
+
+  // Scale is not carried by the path format: warn where it matters.
+  for (int node : joints.nodes) {
+    const Vector3d& s = model.nodes[node].scale;
+    const double dev = std::max({std::fabs(s.x - 1), std::fabs(s.y - 1), std::fabs(s.z - 1)});
+    if (dev > kScaleTolerance) WarnScale(handler, src, model.nodes[node].name, dev);
+  }
+  for (int c : chosen) {
+    for (const NodeTrack& t : model.clips[c].tracks) {
+      const double dev = ScaleDeviation(t.scale);
+      if (dev > kScaleTolerance)
+        WarnScale(handler, src + " (clip " + names[c] + ")", model.nodes[t.node].name, dev);
+    }
+  }
+
+  Say(handler, qvl_MsgLevelInfo, "", "found",
+      "Found " + std::to_string(joints.nodes.size()) + " joints and " +
+          (model.clips.empty() ? std::string("no clips") : std::to_string(model.clips.size()) + " clips") +
+          ".");
+
+  // Every output goes to a temporary file first; they become final together
+  // only when nothing failed.
+  const std::string dir = opt.destDir + "/";
+  if (!qvl_CUtilFilesystem::CreateFileDirRec(handler, "", (dir + "rest.kvt").c_str())) return counter.m_cnt;
+  const int flags = opt.binary ? qvl_KvtFlagBinary : 0;
+  std::vector<qvl_CUtilPtr<qvl_CUtilDestFile>> outputs;
+  auto open = [&](const std::string& path) {
+    outputs.emplace_back(new qvl_CUtilDestFile(handler, "", "", path.c_str(), true, -1));
+    return outputs.back().Get();
+  };
+  auto writer = [&](qvl_CUtilDestFile* file, const std::string& path) {
+    qvl_CUtilKvtSeqWrite* w = qvl_CUtilKvtWork::CreateSeqWriteStream(handler, path.c_str(), file, flags);
+    qvl_CUtilPtr<qvl_CUtilKvtSeqWrite> holder(w);
+    qvl_CUtilPtrBase::RefReleaseOf(w);
+    return holder;
+  };
+  {
+    const std::string path = dir + "rest.kvt";
+    WriteRestFile(writer(open(path), path).Get(), model, joints, opt.scale);
+  }
+  std::vector<std::string> done;
+  for (int c : chosen) {
+    const std::string path = dir + names[c] + ".kvt";
+    const std::size_t frames = WriteClipFile(writer(open(path), path).Get(), model, joints, model.clips[c],
+                                             starts[c], ends[c], opt.fps, opt.scale);
+    const std::string job = JobFileText(names[c]);
+    open(dir + names[c] + ".job.kvt")->Write(job.data(), job.size());
+    done.push_back("Clip \"" + names[c] + "\": " + std::to_string(model.clips[c].tracks.size()) +
+                   " joints, " + std::to_string(frames) + " frames, " + Fmt(starts[c]) + " to " +
+                   Fmt(ends[c]) + " s.");
+  }
+  if (counter.m_cnt > 0) return counter.m_cnt;
+  for (auto& out : outputs) out->Close();
+  if (counter.m_cnt > 0) return counter.m_cnt;
+  for (const std::string& line : done) Say(handler, qvl_MsgLevelInfo, "", "clip", line);
+  if (model.clips.empty())
+    Say(handler, qvl_MsgLevelInfo, "", "no_clips", "The file holds no clips; only the rest pose is written.");
+  Say(handler, qvl_MsgLevelInfo, "", "written",
+      "Wrote " + std::to_string(outputs.size()) + " files into \"" + opt.destDir + "\".");
+  return counter.m_cnt;
+}

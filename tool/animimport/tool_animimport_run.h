@@ -1,0 +1,31 @@
+// One import: a source file read into the model, checked, and written as a
+// rest file, one path animation file and one job per clip.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "util/msg/util_msg_handler.h"
+
+struct ImportOptions {
+  std::string src;      // the source file, a complete path
+  std::string destDir;  // the destination directory, a complete path
+  std::string clip;     // only the clip of this (sanitised) name; "" for every clip
+  double fps = 0.0;     // resampling rate in frames per second; 0 keeps the source's key times
+  double scale = 1.0;   // factor on every translation (source units to output units)
+  bool binary = false;  // path files in the binary encoding
+  bool list = false;    // list clips and joints, write nothing
+};
+
+// The largest number of frames -fps may ask for per joint; beyond it the
+// output would not fit a file that boneanim can read in memory.
+constexpr double kMaxResampledFrames = 10'000'000;
+
+// Runs one import. Information goes to handler at level 1, warnings at level
+// 5, problems at level 2 with the source file (and the clip) as context.
+// listLine receives the lines of the -list output (always shown). The
+// outputs are written only when the run found no problem: each through a
+// temporary file renamed over the destination at the end, so that a failed
+// import leaves older files unchanged. Returns the number of problems.
+int RunImport(qvl_CUtilMsgHandler* handler, const ImportOptions& options,
+              const std::function<void(const std::string&)>& listLine);
