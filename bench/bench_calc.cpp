@@ -10,36 +10,13 @@
 #include <fstream>
 #include <string>
 
+#include "bench/bench_pathgen.h"
 #include "tool/boneanim/tool_boneanim_calc.h"
 #include "util/file/util_file_cachedfile.h"
 
 namespace {
 
-constexpr int kBones = 200;
-constexpr int kFrames = 5000;
 constexpr int kRepeats = 3;
-
-// A path file: every bone has its own rotation about a tilted axis and a
-// small drift, so that no bone is identity relative to the rest pose.
-std::string MakePathFile(int frames) {
-  std::string s = "format \"quorvel_path_5\"\ndata {\n  path_array";
-  char buf[256];
-  for (int b = 0; b < kBones; ++b) {
-    std::snprintf(buf, sizeof buf, " {\n    name \"bone%03d\"\n    range 0.0 %d.0\n    frame_array", b,
-                  frames);
-    s += buf;
-    for (int f = 0; f < frames; ++f) {
-      const double a = 0.001 * f * (1 + b % 7);
-      const double c = std::cos(a);
-      const double sn = std::sin(a);
-      std::snprintf(buf, sizeof buf, " { key %d.0 transl %.6g %.6g 0.0 quat %.7g 0.0 %.7g %.7g }", f,
-                    0.01 * f, 0.5 * b, 0.6 * sn, 0.8 * sn, c);
-      s += buf;
-    }
-    s += "\n  }";
-  }
-  return s + "\n}\n";
-}
 
 double Seconds(std::chrono::steady_clock::duration d) {
   return std::chrono::duration<double>(d).count();
@@ -52,8 +29,8 @@ int main() {
   std::filesystem::create_directories(dir);
   const std::string refFile = (dir / "ref.kvt").string();
   const std::string animFile = (dir / "anim.kvt").string();
-  std::ofstream(refFile, std::ios::binary) << MakePathFile(1);
-  const std::string animText = MakePathFile(kFrames);
+  std::ofstream(refFile, std::ios::binary) << MakeBenchPathFile(1);
+  const std::string animText = MakeBenchPathFile(kBenchFrames);
   std::ofstream(animFile, std::ios::binary) << animText;
 
   qvl_CUtilPtr<qvl_CUtilMsgHandler> handler(new qvl_CUtilMsgHandler());
@@ -91,11 +68,11 @@ int main() {
     ref.ExtractAll();
     anim.ExtractAll();
   }
-  std::printf("calc: %d bones x %d frames (text %.1f MB)\n", kBones, kFrames,
+  std::printf("calc: %d bones x %d frames (text %.1f MB)\n", kBenchBones, kBenchFrames,
               static_cast<double>(animText.size()) / 1e6);
   std::printf("  read animation text file: %8.3f s\n", bestLoad);
   std::printf("  calculation alone:        %8.3f s  (%d kept bones, %d key times)\n", bestCalc, boneCnt,
               keyCnt);
   std::filesystem::remove_all(dir);
-  return boneCnt == kBones && keyCnt == kFrames ? 0 : 1;
+  return boneCnt == kBenchBones && keyCnt == kBenchFrames ? 0 : 1;
 }

@@ -10,33 +10,11 @@
 #include <fstream>
 #include <string>
 
+#include "bench/bench_pathgen.h"
+
 namespace {
 
-constexpr int kBones = 200;
-constexpr int kFrames = 5000;
 constexpr int kRepeats = 3;
-
-// The animation of bench_calc: every bone has its own rotation about a tilted
-// axis and a small drift, so that no bone is identity relative to the rest pose.
-std::string MakePathFile(int frames) {
-  std::string s = "format \"quorvel_path_5\"\ndata {\n  path_array";
-  char buf[256];
-  for (int b = 0; b < kBones; ++b) {
-    std::snprintf(buf, sizeof buf, " {\n    name \"bone%03d\"\n    range 0.0 %d.0\n    frame_array", b,
-                  frames);
-    s += buf;
-    for (int f = 0; f < frames; ++f) {
-      const double a = 0.001 * f * (1 + b % 7);
-      const double c = std::cos(a);
-      const double sn = std::sin(a);
-      std::snprintf(buf, sizeof buf, " { key %d.0 transl %.6g %.6g 0.0 quat %.7g 0.0 %.7g %.7g }", f,
-                    0.01 * f, 0.5 * b, 0.6 * sn, 0.8 * sn, c);
-      s += buf;
-    }
-    s += "\n  }";
-  }
-  return s + "\n}\n";
-}
 
 // Runs a command line and returns its wall time in seconds; a failed command is fatal.
 double Timed(const std::string& cmd) {
@@ -55,10 +33,10 @@ double Timed(const std::string& cmd) {
 int main() {
   const std::filesystem::path dir = std::filesystem::temp_directory_path() / "qvl_bench_inspect";
   std::filesystem::create_directories(dir);
-  std::ofstream(dir / "ref.kvt", std::ios::binary) << MakePathFile(1);
-  std::ofstream(dir / "anim.kvt", std::ios::binary) << MakePathFile(kFrames);
+  std::ofstream(dir / "ref.kvt", std::ios::binary) << MakeBenchPathFile(1);
+  std::ofstream(dir / "anim.kvt", std::ios::binary) << MakeBenchPathFile(kBenchFrames);
   const std::string d = dir.string();
-  std::printf("inspect: %d bones x %d frames, best of %d (seconds)\n", kBones, kFrames, kRepeats);
+  std::printf("inspect: %d bones x %d frames, best of %d (seconds)\n", kBenchBones, kBenchFrames, kRepeats);
   std::printf("  %-22s %10s %12s %8s %10s\n", "job", "boneanim", "animinspect", "ratio", "file MB");
   for (const bool compress : {false, true}) {
     const std::string name = compress ? "packed" : "plain";

@@ -35,18 +35,6 @@ qvl_CUtilMsg MakeMsg(const char* key, const char* text) {
   return qvl_CUtilMsg(qvl_CUtilStr((std::string(kMsgPrefix) + key).c_str()), text);
 }
 
-// Sum of the products of the four components, in double.
-double Dot4(const Quat& a, const Quat& b) {
-  return static_cast<double>(a.x) * static_cast<double>(b.x) +
-         static_cast<double>(a.y) * static_cast<double>(b.y) +
-         static_cast<double>(a.z) * static_cast<double>(b.z) +
-         static_cast<double>(a.w) * static_cast<double>(b.w);
-}
-
-Quat Negated(const Quat& q) {
-  return Quat{-q.x, -q.y, -q.z, -q.w};
-}
-
 // Opens path as a read stream, or none for an empty path.
 void OpenAndLoad(qvl_CUtilMsgHandler* handler, qvl_CUtilMemPool* pool, const qvl_CUtilStr& path,
                  qvl_CUtilPtr<qvl_CUtilStream>& stream, LoadedAnim* map) {

@@ -54,7 +54,7 @@ std::int32_t PackTransl(const Vector3& in) {
 std::int32_t PackQuat(const Quat& in) {
   if (!in.IsFinite()) return static_cast<std::int32_t>(kIdentityQuatWord);
   // The word has no sign for w: store the hemisphere of w ≥ 0 (negation is exact).
-  const Quat q = in.w < 0.0f ? Quat{-in.x, -in.y, -in.z, -in.w} : in;
+  const Quat q = in.w < 0.0f ? Negated(in) : in;
   const double s = std::fabs(static_cast<double>(q.x)) + std::fabs(static_cast<double>(q.y)) +
                    std::fabs(static_cast<double>(q.z)) + std::fabs(static_cast<double>(q.w));
   if (s == 0.0) return static_cast<std::int32_t>(kIdentityQuatWord);

@@ -4,22 +4,6 @@
 #include <algorithm>
 #include <cfloat>
 
-namespace {
-
-// Sum of the products of the four components, in double.
-double Dot4(const Quat& a, const Quat& b) {
-  return static_cast<double>(a.x) * static_cast<double>(b.x) +
-         static_cast<double>(a.y) * static_cast<double>(b.y) +
-         static_cast<double>(a.z) * static_cast<double>(b.z) +
-         static_cast<double>(a.w) * static_cast<double>(b.w);
-}
-
-Quat Negated(const Quat& q) {
-  return Quat{-q.x, -q.y, -q.z, -q.w};
-}
-
-}  // namespace
-
 AnimPath* MakeRelativePath(qvl_CUtilMemPool* pool, const AnimPath* path, const Pose& refPose) {
   if (!path) return nullptr;
   AnimPath* rel = static_cast<AnimPath*>(pool->Alloc(sizeof(AnimPath), alignof(AnimPath)));

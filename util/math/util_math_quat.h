@@ -42,3 +42,17 @@ struct Quat {
   // No shortest-arc correction. A zero-length this gives a non-finite result.
   Quat Interp(const Quat& to, float t) const;
 };
+
+// The four-component dot product a·b, in double: its sign tells whether b
+// lies in a's hemisphere (the same rotation may come with either sign).
+inline double Dot4(const Quat& a, const Quat& b) {
+  return static_cast<double>(a.x) * static_cast<double>(b.x) +
+         static_cast<double>(a.y) * static_cast<double>(b.y) +
+         static_cast<double>(a.z) * static_cast<double>(b.z) +
+         static_cast<double>(a.w) * static_cast<double>(b.w);
+}
+
+// −q: the same rotation in the other hemisphere (negation is exact).
+inline Quat Negated(const Quat& q) {
+  return Quat{-q.x, -q.y, -q.z, -q.w};
+}
