@@ -3,6 +3,8 @@
 // merged and sampled, masks weighted; the result is handed to the writer.
 #pragma once
 
+#include <cstdint>
+
 #include "tool/boneanim/tool_boneanim_job.h"
 #include "tool/boneanim/tool_boneanim_load.h"
 #include "util/math/util_math_pose.h"
@@ -26,6 +28,16 @@ struct RelativeAnim {
   bool doQuat;
   bool compress;
 };
+
+// Bytes of key data (bones x key times x sizeof(Pose)) a key matrix may take:
+// 2 GiB. A larger one (or one past the arrays' int count) is a level-2 error
+// ("key_budget") naming the animation, the bone and key counts and the bytes,
+// reported before any of the matrix is allocated; the result then has no key
+// times and no keys.
+constexpr std::uint64_t kKeyMatrixBudgetDefault = std::uint64_t{2} << 30;
+// Sets that budget for the calculations that follow (tests use a small one).
+void SetKeyMatrixBudget(std::uint64_t bytes);
+std::uint64_t GetKeyMatrixBudget();
 
 // Runs the whole calculation for job: resolves ref_path and anim_path against
 // refdir (GetAlignedPath), loads both files, builds the relative tracks,

@@ -99,14 +99,18 @@ TEST(BoneAnimRun, AnExceptionAbortsTheRunWithExitCode2) {
 #else
   qvl_TestDir dir;
   // An animation file of 1 GiB (sparse) cannot be read whole within a
-  // 256 MiB address space: the failed allocation ends the run as aborted.
+  // 256 MiB address space: the failed allocation ends the run as aborted,
+  // with a message that names the file and its size.
   std::filesystem::copy_file(kExampleDir + "/rest.kvt", dir / "rest.kvt");
   qvl_TestDir::WriteFile(dir / "walk.kvt", "");
   std::filesystem::resize_file(dir / "walk.kvt", 1ull << 30);
   WriteExampleJob(dir, "// Walk", "// A walk");
   qvl_TestOutcome r = RunBoneAnim(dir.Path(), {"job.kvt", "out.kvt", "-refdir", dir.Path()}, 256ull << 20);
   EXPECT_EQ(r.exitCode, 2) << r.out << r.err;
-  EXPECT_NE(r.err.find("[util/msg/util_msg_msg.std_exception]"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("walk.kvt\": not enough memory for its 1073741824 bytes. "
+                       "[util/file/util_file_cachedfile.no_memory]"),
+            std::string::npos)
+      << r.err;
   EXPECT_EQ(r.out.substr(r.out.find("Errors: ")), "Errors: 1\nAborted.\n");
   EXPECT_FALSE(std::filesystem::exists(dir / "out.kvt"));
 #endif

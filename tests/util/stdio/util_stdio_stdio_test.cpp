@@ -52,7 +52,7 @@ TEST(StdIo, LevelsGoToTheirStreamsAsOneLineEachAndErrorsAreCounted) {
   EXPECT_EQ(ReadAll(c.err),
             "ctx: error: Bone \"Spine\" [2] [tool/x.key]\n"
             "error: Bone \"Neck\" [2] [tool/x.key]\n"
-            "error: Bone \"Head second line\" [2] [tool/x.key]\n");
+            "error: Bone \"Head\\x0asecond line\" [2] [tool/x.key]\n");
 }
 
 TEST(StdIo, QuietHidesInformationOnlyAndHiddenErrorsStillCount) {
