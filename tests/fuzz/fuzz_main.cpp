@@ -1,0 +1,6 @@
+// The libFuzzer entry of one target; QVL_FUZZ_ENTRY names the target's function.
+#include "tests/fuzz/fuzz_check.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  return QVL_FUZZ_ENTRY(data, size);
+}
