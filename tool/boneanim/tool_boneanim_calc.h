@@ -43,7 +43,7 @@ std::uint64_t GetKeyMatrixBudget();
 // refdir (GetAlignedPath), loads both files, builds the relative tracks,
 // drops identity bones, fills and returns a new RelativeAnim from pool (never
 // null). Progress ("load_ref", "load_anim", "result") goes to handler at
-// level 1; errors ("ref_not_defined", "has_transl", "has_quat", "no_bones")
+// level 1; errors ("ref_not_defined", "key_budget", "has_transl", "has_quat", "no_bones")
 // at level 2, and the calculation goes on. With a null handler progress is
 // skipped and the first error is thrown. Scratch memory, the maps and the
 // streams are released on every way out, exceptions included.

@@ -2,6 +2,7 @@
 // binary, packed keys, and what an error or an abort leaves behind.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -91,6 +92,37 @@ TEST(BoneAnimRun, AnErrorLeavesTheDestinationAsItWas) {
   EXPECT_EQ(qvl_TestDir::ReadFile(dir / "old.kvt"), "older contents");
   // Neither run left its destination nor a temporary file behind.
   EXPECT_EQ(dir.List(), (std::vector<std::string>{"job.kvt", "old.kvt"}));
+}
+
+TEST(BoneAnimRun, AFloodOfErrorsShowsTheFirstThousandAndCountsEveryOne) {
+  qvl_TestDir dir;
+  // 1500 unknown keys, each an error.
+  std::string unknown;
+  for (int i = 0; i < 1500; ++i) unknown += "unknown_key 1\n";
+  WriteExampleJob(dir, "// Walk", unknown + "// Walk");
+  qvl_TestOutcome r = RunBoneAnim(dir.Path(), {"job.kvt", "out.kvt", "-refdir", kExampleDir, "-quiet", "1"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.out, "Errors: 1500\nDone.\n");
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1001);
+  EXPECT_EQ(r.err.substr(r.err.rfind("error: ")),
+            "error: 500 more errors were counted and not shown (at most 1000 are shown per run). "
+            "[util/stdio/util_stdio_stdio.not_shown]\n");
+}
+
+TEST(BoneAnimRun, ControlBytesOfABoneNameAreEscapedOnTheConsole) {
+  qvl_TestDir dir;
+  std::filesystem::copy_file(kExampleDir + "/rest.kvt", dir / "rest.kvt");
+  // A bone the reference lacks, named to clear the screen and retitle the terminal.
+  qvl_TestDir::WriteFile(dir / "walk.kvt",
+                         "format \"quorvel_path_5\"\ndata { path_array { name \"X\\x1b[2J\\x1b]0;t\\x07\"\n"
+                         "frame_array { key 0.0 transl 1.0 0.0 0.0 } } }\n");
+  WriteExampleJob(dir, "// Walk", "// A walk");
+  qvl_TestOutcome r = RunBoneAnim(dir.Path(), {"job.kvt", "out.kvt", "-refdir", dir.Path()});
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_EQ(r.err.find('\x1b'), std::string::npos);
+  EXPECT_EQ(r.err.find('\x07'), std::string::npos);
+  EXPECT_NE(r.err.find("uses bone \"X\\x1b[2J\\x1b]0;t\\x07\" which is not defined"), std::string::npos)
+      << r.err;
 }
 
 TEST(BoneAnimRun, AnExceptionAbortsTheRunWithExitCode2) {
