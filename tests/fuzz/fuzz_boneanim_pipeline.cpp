@@ -79,6 +79,7 @@ int QvlFuzzBoneAnimPipeline(const std::uint8_t* data, std::size_t size) {
   const int boneCnt = result->boneNames.count;
   const int keyCnt = result->keyTimes.count;
   QVL_FUZZ_CHECK(static_cast<std::int64_t>(result->keys.count) == std::int64_t{boneCnt} * keyCnt);
+  QVL_FUZZ_CHECK(std::uint64_t(result->keys.count) * sizeof(Pose) <= GetKeyMatrixBudget());
   for (int k = 1; k < keyCnt; ++k) QVL_FUZZ_CHECK(result->keyTimes[k - 1] < result->keyTimes[k]);
   for (int b = 1; b < boneCnt; ++b)
     QVL_FUZZ_CHECK(CompareNames(result->boneNames[b - 1], result->boneNames[b]) < 0);
