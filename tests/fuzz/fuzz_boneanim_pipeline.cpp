@@ -41,8 +41,14 @@ int QvlFuzzBoneAnimPipeline(const std::uint8_t* data, std::size_t size) {
   const std::string refData(in.Bytes(in.U16()));
   const std::string animData(in.Rest());
 
-  // A small budget: the fuzzer's memory limit must not end the run first.
-  SetKeyMatrixBudget(std::uint64_t{64} << 20);
+  // A small budget, so that the fuzzer's memory limit does not end the run
+  // first; the caller's is restored on every way out (the replay runs in the
+  // test program).
+  struct Budget {
+    std::uint64_t saved = GetKeyMatrixBudget();
+    Budget() { SetKeyMatrixBudget(std::uint64_t{64} << 20); }
+    ~Budget() { SetKeyMatrixBudget(saved); }
+  } budget;
   qvl_CUtilPtr<qvl_CUtilMemPool> pool(new qvl_CUtilMemPool());
   KvtTestHandler h;
   BoneAnimJob* job = static_cast<BoneAnimJob*>(pool->Alloc(sizeof(BoneAnimJob), alignof(BoneAnimJob)));
