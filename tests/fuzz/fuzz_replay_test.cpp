@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 
@@ -24,6 +25,11 @@ const Target kTargets[] = {
 #include "fuzz_targets.inc"
 };
 #undef QVL_FUZZ_TARGET
+
+// The name, for test listings (not the struct's bytes).
+void PrintTo(const Target& t, std::ostream* os) {
+  *os << t.name;
+}
 
 // A failed check throws, so that it fails the test instead of aborting the program.
 void ThrowOnFail(const char* what, const char* file, int line) {

@@ -80,7 +80,7 @@ TEST(StdIo, ControlBytesOfInfosAreEscapedOnTheConsole) {
   Console c;
   // A bone name that would clear the screen and retitle the terminal.
   c.Report(1, "", "Hips\x1b[2J\x1b]0;owned\x07");
-  c.Report(2, "f.kvt:1:2\x7f", std::string("A\x01\x1f\t\rB \x80\xff~", 12).c_str());
+  c.Report(2, "f.kvt:1:2\x7f", "A\x01\x1f\t\rB \x80\xff~");
   EXPECT_EQ(ReadAll(c.out), "Bone \"Hips\\x1b[2J\\x1b]0;owned\\x07\" [2]\n");
   // Bytes from 0x80 up are left alone (UTF-8 names); the text itself is not an info.
   EXPECT_EQ(ReadAll(c.err),
