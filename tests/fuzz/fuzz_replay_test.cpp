@@ -11,7 +11,7 @@
 #include "tests/util/file/util_file_testdir.h"
 
 #define QVL_FUZZ_TARGET(name, entry) int entry(const std::uint8_t* data, std::size_t size);
-#include "fuzz_targets.inc"
+#include "qvl_fuzz_targets.inc"
 #undef QVL_FUZZ_TARGET
 
 namespace {
@@ -22,7 +22,7 @@ struct Target {
 };
 #define QVL_FUZZ_TARGET(name, entry) {#name, entry},
 const Target kTargets[] = {
-#include "fuzz_targets.inc"
+#include "qvl_fuzz_targets.inc"
 };
 #undef QVL_FUZZ_TARGET
 
