@@ -51,6 +51,31 @@ void ReportProgress(qvl_CUtilMsgHandler* handler, const char* key, const char* t
   handler->Report(qvl_MsgLevelInfo, msg);
 }
 
+std::uint64_t g_keyMatrixBudget = kKeyMatrixBudgetDefault;
+
+// True when a key matrix of boneCnt x keyCnt poses fits the array limit and
+// the budget; otherwise a level-2 error (raised without a handler) naming the
+// animation, both counts and the bytes the matrix would take.
+bool CheckKeyMatrixSize(qvl_CUtilMsgHandler* handler, const qvl_CUtilStr& info, const qvl_CUtilStr& animPath,
+                        int boneCnt, int keyCnt) {
+  const std::uint64_t entries = static_cast<std::uint64_t>(boneCnt) * static_cast<std::uint64_t>(keyCnt);
+  const std::uint64_t bytes =
+      entries > UINT64_MAX / sizeof(Pose) ? UINT64_MAX : entries * std::uint64_t{sizeof(Pose)};
+  if (entries <= static_cast<std::uint64_t>(INT32_MAX) && bytes <= g_keyMatrixBudget) return true;
+  qvl_CUtilMsg msg = MakeMsg("key_budget",
+                             "Animation \"[1]\" needs a key matrix of [2] bones x [3] key times, [4] bytes, "
+                             "more than the limit of [5] bytes (at most [6] entries). ");
+  msg.AddInfo(info);
+  msg.AddInfo(animPath);
+  msg.AddInfo(qvl_CUtilStrUtil::StrOfInt(boneCnt, 0, 0));
+  msg.AddInfo(qvl_CUtilStrUtil::StrOfInt(keyCnt, 0, 0));
+  msg.AddInfo(qvl_CUtilStr(std::string_view(std::to_string(bytes))));
+  msg.AddInfo(qvl_CUtilStr(std::string_view(std::to_string(g_keyMatrixBudget))));
+  msg.AddInfo(qvl_CUtilStrUtil::StrOfInt(INT32_MAX, 0, 0));
+  ReportOrRaise(handler, msg);
+  return false;
+}
+
 // The second half of the calculation: bone list, merged key set and key
 // matrix, deviation reports, switches, mask list and the closing messages.
 void FillRelativeAnim(qvl_CUtilMsgHandler* handler, qvl_CUtilMemPool* pool, const BoneAnimJob* job,
@@ -76,7 +101,6 @@ void FillRelativeAnim(qvl_CUtilMsgHandler* handler, qvl_CUtilMemPool* pool, cons
   for (int b = 0; b < boneCnt; ++b) expectedKeys = std::max(expectedKeys, kept[b]->translTrack.count);
   result->boneNames.Reserve(pool, boneCnt);
   result->keyTimes.Reserve(pool, expectedKeys);
-  if (boneCnt > 0 && expectedKeys <= INT32_MAX / boneCnt) result->keys.Reserve(pool, expectedKeys * boneCnt);
 
   // 1. Bone list.
   for (int b = 0; b < boneCnt; ++b) {
@@ -86,8 +110,9 @@ void FillRelativeAnim(qvl_CUtilMsgHandler* handler, qvl_CUtilMemPool* pool, cons
     largestRot.SetAt(b, 0.0f);
   }
 
-  // 2. Key set and key matrix: each step takes the smallest next key time of
-  // all bones, then samples every bone there (key-major layout).
+  // 2. Key set: each step takes the smallest next key time of all bones. Its
+  // size is bounded by the keys in the file; the matrix's is not (bones with
+  // keys at different times multiply), so the matrix waits for the check below.
   float last = -FLT_MAX;
   while (boneCnt >= 1) {
     float t = FLT_MAX;
@@ -98,6 +123,20 @@ void FillRelativeAnim(qvl_CUtilMsgHandler* handler, qvl_CUtilMemPool* pool, cons
     if (t == FLT_MAX) break;
     last = t;
     result->keyTimes.Append(pool, t);
+  }
+  const int keyCnt = result->keyTimes.count;
+  if (!CheckKeyMatrixSize(handler, info, animPath, boneCnt, keyCnt)) {
+    // No matrix: no key times either, so that K x B still holds (the run has
+    // an error and writes nothing).
+    result->keyTimes.count = 0;
+  } else {
+    result->keys.Reserve(pool, keyCnt * boneCnt);
+  }
+
+  // The key matrix: every bone sampled at every key time (key-major layout).
+  for (int b = 0; b < boneCnt; ++b) cursors.SetAt(b, TrackCursor{});
+  for (int k = 0; k < result->keyTimes.count; ++k) {
+    const float t = result->keyTimes[k];
     for (int b = 0; b < boneCnt; ++b) {
       Pose v = cursors[b].Sample(*kept[b], t);
       // Sign continuity along the key times, starting from the identity.
@@ -203,6 +242,14 @@ void FillRelativeAnim(qvl_CUtilMsgHandler* handler, qvl_CUtilMemPool* pool, cons
 }
 
 }  // namespace
+
+void SetKeyMatrixBudget(std::uint64_t bytes) {
+  g_keyMatrixBudget = bytes;
+}
+
+std::uint64_t GetKeyMatrixBudget() {
+  return g_keyMatrixBudget;
+}
 
 void GetAnimRange(const LoadedAnim& map, float& rangeStart, float& rangeEnd) {
   rangeStart = FLT_MAX;

@@ -3,6 +3,8 @@
 // merged and sampled, masks weighted; the result is handed to the writer.
 #pragma once
 
+#include <cstdint>
+
 #include "util/anim/util_anim_job.h"
 #include "util/anim/util_anim_load.h"
 #include "util/anim/util_anim_relpath.h"
@@ -28,11 +30,21 @@ struct RelativeAnim {
   bool compress;
 };
 
+// Bytes of key data (bones x key times x sizeof(Pose)) a key matrix may take:
+// 2 GiB. A larger one (or one past the arrays' int count) is a level-2 error
+// ("key_budget") naming the animation, the bone and key counts and the bytes,
+// reported before any of the matrix is allocated; the result then has no key
+// times and no keys.
+constexpr std::uint64_t kKeyMatrixBudgetDefault = std::uint64_t{2} << 30;
+// Sets that budget for the calculations that follow (tests use a small one).
+void SetKeyMatrixBudget(std::uint64_t bytes);
+std::uint64_t GetKeyMatrixBudget();
+
 // Runs the whole calculation for job: resolves ref_path and anim_path against
 // refdir (GetAlignedPath), loads both files, builds the relative tracks,
 // drops identity bones, fills and returns a new RelativeAnim from pool (never
 // null). Progress ("load_ref", "load_anim", "result") goes to handler at
-// level 1; errors ("ref_not_defined", "has_transl", "has_quat", "no_bones")
+// level 1; errors ("ref_not_defined", "key_budget", "has_transl", "has_quat", "no_bones")
 // at level 2, and the calculation goes on. With a null handler progress is
 // skipped and the first error is thrown. Scratch memory, the maps and the
 // streams are released on every way out, exceptions included.

@@ -62,7 +62,10 @@ struct Console {
   qvl_CUtilPtr<qvl_CUtilMsgHandler> handler{new qvl_CUtilMsgHandler()};
   qvl_CUtilPtr<qvl_CUtilStdIo> stdio{new qvl_CUtilStdIo()};
   Console() { handler->RegisterBack(stdio.Get()); }
-  ~Console() { handler->Unregister(stdio.Get()); }
+  ~Console() {
+    stdio->WriteNotShown();
+    handler->Unregister(stdio.Get());
+  }
   int Errors() const { return stdio->GetErrorCnt(); }
 };
 

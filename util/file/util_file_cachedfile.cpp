@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 #include "util/str/util_str_strutil.h"
 
@@ -69,7 +70,19 @@ qvl_CUtilCachedFile::qvl_CUtilCachedFile(qvl_CUtilMsgHandler* handler, const qvl
   }
   // One read for the whole file; the loop only continues where the system
   // hands out less than asked (signals, very large files).
-  m_data.resize(static_cast<std::size_t>(size));
+  // Without the memory for it the run cannot go on, as with any failed
+  // allocation; but the message names the file and its size, so that the
+  // cause is plain (a bare "bad_alloc" names nothing).
+  try {
+    m_data.resize(static_cast<std::size_t>(size));
+  } catch (const std::bad_alloc&) {
+    qvl_CUtilMsg msg("util/file/util_file_cachedfile.no_memory",
+                     "Cannot read \"[1]\": not enough memory for its [2] bytes.");
+    msg.AddInfo(context);
+    msg.AddInfo(path);
+    msg.AddInfo(qvl_CUtilStrUtil::StrOfIntps(static_cast<std::intptr_t>(size), 0, 0));
+    throw msg;
+  }
   std::size_t done = 0;
   while (done < m_data.size()) {
     ssize_t n = ::read(file.fd, m_data.data() + done, m_data.size() - done);

@@ -19,7 +19,9 @@ class qvl_CUtilCachedFile : public qvl_CUtilStream {
   // A missing, unreadable or too large file, or one that is not a regular
   // file (a directory), is reported naming the path and the system's reason
   // (ids "util/file/util_file_cachedfile.open_failed", ".read_failed",
-  // ".too_large"); the stream then reads as empty.
+  // ".too_large"); the stream then reads as empty. When the memory for the
+  // file's bytes cannot be had, a message naming the path and the size
+  // (".no_memory") is thrown, whatever the handler: the run cannot go on.
   qvl_CUtilCachedFile(qvl_CUtilMsgHandler* handler, const qvl_CUtilStr& context, const qvl_CUtilStr& name,
                       const qvl_CUtilStr& path, int cacheHint, std::int64_t maxSize);
 

@@ -188,6 +188,12 @@ int qvl_CUtilKvtBinaryReader::Peek() {
       FailCount(p, p, len + 4);
       return qvl_KvtItemEnd;
     }
+    // Names and paths are zero-terminated texts: a zero byte would cut them
+    // silently, so it is an error where it stands.
+    if (const void* nul = std::memchr(p + 4, 0, len)) {
+      Fail(qvl_KvtErrBinStrNul, static_cast<const char*>(nul), "byte 0x00");
+      return qvl_KvtItemEnd;
+    }
     m_tokEnd = p + 4 + len;
   } else {
     m_tokEnd = p + 4;  // guaranteed by the run's count check

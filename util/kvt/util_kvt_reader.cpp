@@ -16,6 +16,7 @@ const char* const kErrDesc[qvl_KvtErrCount] = {
     "'\"' closing the string before the end of the line",
     "an escape \\\" \\\\ \\n \\r \\t or \\xHH",
     "at most 256 nested chunks",
+    "a string without a zero byte",
     "format version 1",
     "more data",
     "a known tag",
@@ -25,6 +26,7 @@ const char* const kErrDesc[qvl_KvtErrCount] = {
     "the end of the data",
     "a key name or the end of the chunk",
     "at most 256 nested chunks",
+    "a string without a zero byte",
 };
 
 }  // namespace

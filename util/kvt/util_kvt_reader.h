@@ -25,6 +25,7 @@ enum qvl_KvtErr : int {
   qvl_KvtErrStrLineBreak,   // raw line break inside a string
   qvl_KvtErrStrEscape,      // unknown or incomplete escape
   qvl_KvtErrNesting,        // chunks nested deeper than qvl_KvtMaxDepth
+  qvl_KvtErrStrNul,         // a zero byte in a string (raw or as \x00)
   // Binary encoding.
   qvl_KvtErrBinVersion,    // unknown format version
   qvl_KvtErrBinTruncated,  // the data ends inside an item
@@ -35,6 +36,7 @@ enum qvl_KvtErr : int {
   qvl_KvtErrBinTrailing,   // bytes after the end mark
   qvl_KvtErrBinStructure,  // an item where it cannot stand (value at chunk start, stray end mark)
   qvl_KvtErrBinNesting,    // chunks nested deeper than qvl_KvtMaxDepth
+  qvl_KvtErrBinStrNul,     // a zero byte in a string
   qvl_KvtErrCount
 };
 

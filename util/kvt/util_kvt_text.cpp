@@ -145,7 +145,10 @@ float qvl_CUtilKvtTextReader::ReadFloatSlow() {
     const char* p = m_p;
     const char* end = m_end;
     while (p < end && (*p == ' ' || *p == '\n' || *p == '\t' || *p == '\r')) ++p;
-    if (p < end && (IsDigit(*p) || *p == '-')) {
+    // Only a digit, or a '-' and a digit, starts the fast path: from_chars also
+    // takes "-nan(...)" and "-infinity", which the grammar rejects or reads
+    // by name, and the look-ahead must judge those.
+    if (p < end && (IsDigit(*p) || (*p == '-' && end - p >= 2 && IsDigit(p[1])))) {
       float f;
       auto r = std::from_chars(p, end, f);
       const char* q = r.ptr;
@@ -295,13 +298,19 @@ int qvl_CUtilKvtTextReader::LexString(const char* p) {
   const char* q = p + 1;
   m_strEsc = false;
   for (;;) {
-    while (q < end && *q != '"' && *q != '\\' && *q != '\n' && *q != '\r') ++q;
+    while (q < end && *q != '"' && *q != '\\' && *q != '\n' && *q != '\r' && *q != '\0') ++q;
     if (q == end) {
       Fail(qvl_KvtErrStrUnclosed, p, "the end of the file");
       return qvl_KvtItemEnd;
     }
     char c = *q;
     if (c == '"') break;
+    // Names and paths are zero-terminated texts: a zero byte would cut them
+    // silently, so it is an error where it stands.
+    if (c == '\0') {
+      Fail(qvl_KvtErrStrNul, q, "byte 0x00");
+      return qvl_KvtItemEnd;
+    }
     if (c != '\\') {
       Fail(qvl_KvtErrStrLineBreak, q, "a line break");
       return qvl_KvtItemEnd;
@@ -311,6 +320,10 @@ int qvl_CUtilKvtTextReader::LexString(const char* p) {
     if (e == '"' || e == '\\' || e == 'n' || e == 'r' || e == 't') {
       q += 2;
     } else if (e == 'x' && end - q >= 4 && HexVal(q[2]) >= 0 && HexVal(q[3]) >= 0) {
+      if (HexVal(q[2]) == 0 && HexVal(q[3]) == 0) {
+        FailQuoted(qvl_KvtErrStrNul, q, q, q + 4);
+        return qvl_KvtItemEnd;
+      }
       q += 4;
     } else {
       const char* x = q + 1;

@@ -30,6 +30,41 @@ void qvl_CUtilStdIo::WriteLine(std::FILE* file, const char* prefix, const char* 
   if (m_param.m_flushEachLine) std::fflush(file);
 }
 
+namespace {
+
+// msg with the control bytes of its infos (below 0x20, and 0x7F) as \xHH;
+// msg itself when it has none, which is nearly always.
+qvl_CUtilMsg EscapedInfos(const qvl_CUtilMsg& msg) {
+  auto isControl = [](char ch) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    return c < 0x20 || c == 0x7F;
+  };
+  bool any = false;
+  for (int i = 0; i < msg.GetInfoCnt() && !any; ++i) {
+    for (char ch : msg.GetInfo(i).View()) any = any || isControl(ch);
+  }
+  if (!any) return msg;
+  static const char kHex[] = "0123456789abcdef";
+  qvl_CUtilMsg out(msg.GetId(), msg.GetText());
+  for (int i = 0; i < msg.GetInfoCnt(); ++i) {
+    std::string text;
+    for (char ch : msg.GetInfo(i).View()) {
+      if (!isControl(ch)) {
+        text += ch;
+        continue;
+      }
+      const unsigned char c = static_cast<unsigned char>(ch);
+      text += "\\x";
+      text += kHex[c >> 4];
+      text += kHex[c & 15];
+    }
+    out.AddInfo(qvl_CUtilStr(std::string_view(text)));
+  }
+  return out;
+}
+
+}  // namespace
+
 void qvl_CUtilStdIo::Eval(int level, const qvl_CUtilMsg& msg) {
   bool show = false;
   if (level <= qvl_MsgLevelInfo) {
@@ -43,13 +78,20 @@ void qvl_CUtilStdIo::Eval(int level, const qvl_CUtilMsg& msg) {
                                         : m_param.m_caughtDisplay;
   }
   if (!show) return;
+  if (level > qvl_MsgLevelInfo && level != qvl_MsgLevelWarning) {
+    if (m_param.m_maxShownErrors >= 0 && m_shownCnt >= m_param.m_maxShownErrors) {
+      ++m_notShownCnt;
+      return;
+    }
+    ++m_shownCnt;
+  }
   std::string prefix;
   if (m_param.m_nameInLines && !m_param.m_name.IsEmpty()) {
     prefix = m_param.m_name.GetChars();
     prefix += ": ";
   }
   // One message is one line, whatever its infos hold.
-  std::string line = qvl_MsgConsoleLine(level, msg);
+  std::string line = qvl_MsgConsoleLine(level, EscapedInfos(msg));
   for (char& c : line) {
     if (c == '\n' || c == '\r') c = ' ';
   }
@@ -57,7 +99,20 @@ void qvl_CUtilStdIo::Eval(int level, const qvl_CUtilMsg& msg) {
             line.data(), line.size());
 }
 
+void qvl_CUtilStdIo::WriteNotShown() {
+  if (m_notShownCnt == 0 || m_notShownWritten) return;
+  m_notShownWritten = true;
+  qvl_CUtilMsg msg("util/stdio/util_stdio_stdio.not_shown",
+                   "[1] more errors were counted and not shown (at most [2] are shown per run).");
+  msg.AddInfo("");
+  msg.AddInfo(qvl_CUtilStr(std::string_view(std::to_string(m_notShownCnt))));
+  msg.AddInfo(qvl_CUtilStr(std::string_view(std::to_string(m_param.m_maxShownErrors))));
+  const std::string line = qvl_MsgConsoleLine(qvl_MsgLevelError, msg);
+  WriteLine(m_err ? m_err : stderr, nullptr, line.data(), line.size());
+}
+
 void qvl_CUtilStdIo::WriteErrorCnt() {
+  WriteNotShown();
   const std::string line = "Errors: " + std::to_string(m_errorCnt);
   WriteLine(m_out ? m_out : stdout, nullptr, line.data(), line.size());
 }

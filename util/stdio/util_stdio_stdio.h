@@ -19,13 +19,19 @@ struct qvl_CUtilStdIoParam {
   bool m_nameInLines = false;    // prefix every message line with "NAME: "
   bool m_flushEachLine = true;   // flush after every line, so that standard output and
                                  // standard error keep their order on one terminal
+  int m_maxShownErrors = 1000;   // messages of levels 2 to 4 displayed at most; the rest
+                                 // are counted and summed up in one line (negative: no limit)
 };
 
 // A message evaluator for the console. Messages of level 1 are one line on
 // standard output, those of levels 2 to 4 one line on standard error, each
-// laid out by qvl_MsgConsoleLine. Every report of levels 2 to 4 counts as an
-// error, whether it is displayed or not; a warning (level 5) goes to standard
-// error and is not counted.
+// laid out by qvl_MsgConsoleLine, with the bytes below 0x20 and 0x7F of their
+// infos written as \xHH: infos come from files (bone names, paths), which must
+// not move the cursor or retitle a terminal. Every report of levels 2 to 4
+// counts as an error, whether it is displayed or not; after m_maxShownErrors
+// of them were displayed, the rest are only counted (a flood of errors from
+// one file would otherwise take minutes and gigabytes of log). A warning
+// (level 5) goes to standard error and is not counted.
 class qvl_CUtilStdIo : public qvl_CUtilPtrBase, public qvl_CUtilMsgEval {
  public:
   qvl_CUtilStdIo() = default;
@@ -42,8 +48,14 @@ class qvl_CUtilStdIo : public qvl_CUtilPtrBase, public qvl_CUtilMsgEval {
 
   // The number of reports of level 2 or above received so far.
   int GetErrorCnt() const { return m_errorCnt; }
-  // Writes the error count as one line on standard output: "Errors: N".
-  // Written whatever the settings, as it is the run's summary.
+  // The number of those that the display limit kept off the console.
+  int GetNotShownCnt() const { return m_notShownCnt; }
+  // When the display limit kept messages off the console, writes one line on
+  // standard error saying how many, once; nothing otherwise.
+  void WriteNotShown();
+  // Writes the error count as one line on standard output: "Errors: N",
+  // after the WriteNotShown line. Written whatever the settings, as it is the
+  // run's summary.
   void WriteErrorCnt();
   // Writes text as one line on standard output, whatever the settings.
   void WriteInfo(const char* text);
@@ -59,6 +71,9 @@ class qvl_CUtilStdIo : public qvl_CUtilPtrBase, public qvl_CUtilMsgEval {
 
   qvl_CUtilStdIoParam m_param;
   int m_errorCnt = 0;
+  int m_shownCnt = 0;     // messages of levels 2 to 4 displayed
+  int m_notShownCnt = 0;  // and those kept off by the display limit
+  bool m_notShownWritten = false;
   std::FILE* m_out = nullptr;  // null: stdout
   std::FILE* m_err = nullptr;  // null: stderr
 };

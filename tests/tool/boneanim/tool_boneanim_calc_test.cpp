@@ -448,3 +448,54 @@ TEST(GetAnimRange, StrictComparisonsOnly) {
 }
 
 }  // namespace
+
+namespace {
+
+// Restores the key-matrix budget when a test ends.
+struct BudgetScope {
+  std::uint64_t saved = GetKeyMatrixBudget();
+  explicit BudgetScope(std::uint64_t bytes) { SetKeyMatrixBudget(bytes); }
+  ~BudgetScope() { SetKeyMatrixBudget(saved); }
+};
+
+TEST(CalcRelativeAnim, KeyMatrixBeyondTheBudgetIsAnErrorBeforeItIsAllocated) {
+  // 40 bones with one key each, all at different times: 40 key times, a
+  // matrix of 1600 poses of 28 bytes = 44800 bytes.
+  std::vector<Bone> anim;
+  for (int b = 0; b < 40; ++b) anim.push_back({std::to_string(100 + b), {F(0.25f * b, {1, 0, 0})}});
+  const std::string id = "tool/boneanim/tool_boneanim_calc.";
+  EXPECT_EQ(kKeyMatrixBudgetDefault, std::uint64_t{2147483648});
+  for (const std::uint64_t budget : {std::uint64_t{44800}, std::uint64_t{44799}}) {
+    SCOPED_TRACE(budget);
+    BudgetScope scope(budget);
+    CalcRun run(std::vector<Bone>{}, anim, JobSetup{});
+    std::vector<std::string> ids = run.env.Ids();
+    // Only the bones missing from the (empty) reference and the closing report otherwise.
+    ids.erase(std::remove(ids.begin(), ids.end(), "2 ref_not_defined"), ids.end());
+    EXPECT_EQ(run.result->boneNames.count, 40);
+    if (budget == 44800) {
+      EXPECT_EQ(ids, (std::vector<std::string>{"1 load_ref", "1 load_anim", "1 result"}));
+      EXPECT_EQ(run.result->keyTimes.count, 40);
+      EXPECT_EQ(run.result->keys.count, 1600);
+      EXPECT_EQ(run.result->keys.capacity, 1600);  // sized once, from the merged key count
+      ExpectPose(run.Key(39, 39), {1, 0, 0}, kId);
+    } else {
+      EXPECT_EQ(ids, (std::vector<std::string>{"1 load_ref", "1 load_anim", "2 key_budget", "1 result"}));
+      const auto& entries = run.env.collector.GetEntries();
+      const auto it = std::find_if(entries.begin(), entries.end(),
+                                   [&](const auto& e) { return e.msg.GetId().View() == id + "key_budget"; });
+      ASSERT_NE(it, entries.end());
+      std::string line = "2 " + id;
+      line += "key_budget | job.kvt:1:1 | ";
+      line += run.animPath;
+      line += " | 40 | 40 | 44800 | 44799 | 2147483647";
+      EXPECT_EQ(Env::Line(it->level, it->msg), line);
+      // Nothing of the matrix was allocated, and K x B still holds.
+      EXPECT_EQ(run.result->keyTimes.count, 0);
+      EXPECT_EQ(run.result->keys.count, 0);
+      EXPECT_EQ(run.result->keys.capacity, 0);
+    }
+  }
+}
+
+}  // namespace

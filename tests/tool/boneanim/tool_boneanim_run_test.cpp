@@ -2,6 +2,7 @@
 // binary, packed keys, and what an error or an abort leaves behind.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -93,20 +94,55 @@ TEST(BoneAnimRun, AnErrorLeavesTheDestinationAsItWas) {
   EXPECT_EQ(dir.List(), (std::vector<std::string>{"job.kvt", "old.kvt"}));
 }
 
+TEST(BoneAnimRun, AFloodOfErrorsShowsTheFirstThousandAndCountsEveryOne) {
+  qvl_TestDir dir;
+  // 1500 unknown keys, each an error.
+  std::string unknown;
+  for (int i = 0; i < 1500; ++i) unknown += "unknown_key 1\n";
+  WriteExampleJob(dir, "// Walk", unknown + "// Walk");
+  qvl_TestOutcome r = RunBoneAnim(dir.Path(), {"job.kvt", "out.kvt", "-refdir", kExampleDir, "-quiet", "1"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.out, "Errors: 1500\nDone.\n");
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1001);
+  EXPECT_EQ(r.err.substr(r.err.rfind("error: ")),
+            "error: 500 more errors were counted and not shown (at most 1000 are shown per run). "
+            "[util/stdio/util_stdio_stdio.not_shown]\n");
+}
+
+TEST(BoneAnimRun, ControlBytesOfABoneNameAreEscapedOnTheConsole) {
+  qvl_TestDir dir;
+  std::filesystem::copy_file(kExampleDir + "/rest.kvt", dir / "rest.kvt");
+  // A bone the reference lacks, named to clear the screen and retitle the terminal.
+  qvl_TestDir::WriteFile(dir / "walk.kvt",
+                         "format \"quorvel_path_5\"\ndata { path_array { name \"X\\x1b[2J\\x1b]0;t\\x07\"\n"
+                         "frame_array { key 0.0 transl 1.0 0.0 0.0 } } }\n");
+  WriteExampleJob(dir, "// Walk", "// A walk");
+  qvl_TestOutcome r = RunBoneAnim(dir.Path(), {"job.kvt", "out.kvt", "-refdir", dir.Path()});
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_EQ(r.err.find('\x1b'), std::string::npos);
+  EXPECT_EQ(r.err.find('\x07'), std::string::npos);
+  EXPECT_NE(r.err.find("uses bone \"X\\x1b[2J\\x1b]0;t\\x07\" which is not defined"), std::string::npos)
+      << r.err;
+}
+
 TEST(BoneAnimRun, AnExceptionAbortsTheRunWithExitCode2) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "the address sanitizer cannot run under a small address-space limit";
 #else
   qvl_TestDir dir;
   // An animation file of 1 GiB (sparse) cannot be read whole within a
-  // 256 MiB address space: the failed allocation ends the run as aborted.
+  // 256 MiB address space: the failed allocation ends the run as aborted,
+  // with a message that names the file and its size.
   std::filesystem::copy_file(kExampleDir + "/rest.kvt", dir / "rest.kvt");
   qvl_TestDir::WriteFile(dir / "walk.kvt", "");
   std::filesystem::resize_file(dir / "walk.kvt", 1ull << 30);
   WriteExampleJob(dir, "// Walk", "// A walk");
   qvl_TestOutcome r = RunBoneAnim(dir.Path(), {"job.kvt", "out.kvt", "-refdir", dir.Path()}, 256ull << 20);
   EXPECT_EQ(r.exitCode, 2) << r.out << r.err;
-  EXPECT_NE(r.err.find("[util/msg/util_msg_msg.std_exception]"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("walk.kvt\": not enough memory for its 1073741824 bytes. "
+                       "[util/file/util_file_cachedfile.no_memory]"),
+            std::string::npos)
+      << r.err;
   EXPECT_EQ(r.out.substr(r.out.find("Errors: ")), "Errors: 1\nAborted.\n");
   EXPECT_FALSE(std::filesystem::exists(dir / "out.kvt"));
 #endif

@@ -45,7 +45,8 @@ void FillRandom(std::mt19937& rng, qvl_CUtilKvtChunk* chunk, int depth, bool nan
         case 2: {
           std::string s;
           int len = static_cast<int>(rng() % 8);
-          for (int c = 0; c < len; ++c) s += static_cast<char>(rng() % 256);
+          // Any byte but zero, which a string cannot hold.
+          for (int c = 0; c < len; ++c) s += static_cast<char>(1 + rng() % 255);
           chunk->AddStr(k, qvl_CUtilStr(s.data(), s.size()));
           break;
         }

@@ -303,3 +303,99 @@ TEST(KvtSeqReadText, ErrorsAreThrownWithoutHandler) {
 }
 
 }  // namespace
+
+namespace {
+
+// Reads data (either encoding) twice, as a tree and through the sequential
+// reader's ReadStr / ReadFloat straight after ReadKey (the fast float path,
+// nothing peeked); gives each one's report lines and first value.
+struct BothReads {
+  std::vector<std::string> treeLines, seqLines;
+  float treeFloat = 0.0f, seqFloat = 0.0f;
+  bool treeHasNumber = false;
+  BothReads(const std::string& data, bool asFloat) {
+    KvtTestHandler ht;
+    auto root = KvtReadTree(ht.Get(), data);
+    for (int i = 0; i < ht.Count(); ++i) treeLines.push_back(ht.LineAt(i));
+    if (ht.Count() == 0 && root->GetKeyCnt() > 0 && root->GetValueCnt(0) > 0) {
+      const int type = root->GetValueType(0, 0);
+      treeHasNumber = type == qvl_KvtTypeFloat || type == qvl_KvtTypeInt;
+      treeFloat = type == qvl_KvtTypeFloat ? root->GetValueFloat(0, 0) : 0.0f;
+    }
+    KvtTestHandler hs;
+    qvl_CUtilPtr<qvl_CUtilStream> stream(new qvl_CUtilMemStream(data, "t.kvt"));
+    qvl_CUtilKvtSeqRead* r = qvl_CUtilKvtWork::CreateSeqReadStreamSimple(hs.Get(), "", stream.Get(), true);
+    while (r->IsKey() > 0) {
+      r->ReadKey();
+      if (asFloat) {
+        seqFloat = r->ReadFloat();
+      } else {
+        r->ReadStr();
+      }
+      r->EndKey();
+    }
+    r->Finish();
+    qvl_CUtilPtrBase::RefReleaseOf(r);
+    for (int i = 0; i < hs.Count(); ++i) seqLines.push_back(hs.LineAt(i));
+  }
+};
+
+TEST(KvtReaders, FastFloatPathAndTreeReaderAcceptTheSameTextsWithTheSameBits) {
+  struct Case {
+    const char* value;
+    bool ok;
+  };
+  const Case cases[] = {
+      {"-nan(e)", false}, {"-nan(1e5)", false}, {"nan(e)", false},  {"-infinity", false},
+      {"-nan", true},     {"-inf", true},       {"-.5e1", true},    {"-1.5e3", true},
+      {"1.5", true},      {"-0.0", true},       {"-1e-50", true},   {"3.4028235e38", true},
+      {"1.5}", false},    {"1.5e", false},      {"-3.5e38", false}, {"0x1p3", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value);
+    const BothReads r(std::string("k ") + c.value + "\n", true);
+    EXPECT_EQ(r.treeLines.empty() && r.treeHasNumber, c.ok);
+    EXPECT_EQ(r.seqLines.empty(), c.ok);
+    // Both name the same syntax error, or read the same bits.
+    EXPECT_EQ(r.seqLines, r.treeLines);
+    if (c.ok) {
+      EXPECT_EQ(std::bit_cast<std::uint32_t>(r.seqFloat), std::bit_cast<std::uint32_t>(r.treeFloat));
+    }
+  }
+}
+
+TEST(KvtReaders, AZeroByteInAStringIsAReadErrorWhereItStandsInBothEncodings) {
+  static const char kBin[] =
+      "\x9BKVT\x01\x00\x00\x00"  // header
+      "\x01\x01\x00\x00\x00n"    // key "n" (offset 8)
+      "\x12\x02\x00\x00\x00"     // a run of two strings (offset 14)
+      "\x04\x00\x00\x00Hips"     // "Hips" (offset 19)
+      "\x06\x00\x00\x00Hips\x00"
+      "A"  // "Hips<NUL>A": the zero at offset 35
+      "\x04";
+  const std::string bin(kBin, sizeof kBin - 1);
+  const struct {
+    std::string data;
+    const char* line;
+  } cases[] = {
+      {std::string("name \"Hips\0A\"\n", 14),
+       "t.kvt:1:11: error: Expected a string without a zero byte, found byte 0x00. "
+       "[util/kvt/util_kvt_text.syntax]"},
+      {"name \"ok\"\nref_path \"rest.kvt\\x00garbage\"\n",
+       "t.kvt:2:19: error: Expected a string without a zero byte, found '\\x00'. "
+       "[util/kvt/util_kvt_text.syntax]"},
+      {std::string(bin.data(), bin.size()),
+       "t.kvt:@35: error: Expected a string without a zero byte, found byte 0x00. "
+       "[util/kvt/util_kvt_binary.corrupt]"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    const BothReads r(c.data, false);
+    EXPECT_EQ(r.treeLines, std::vector<std::string>{c.line});
+    EXPECT_EQ(r.seqLines, std::vector<std::string>{c.line});
+  }
+  // \x01 and the like stay ordinary bytes of a string.
+  EXPECT_TRUE(BothReads("n \"a\\x01b\\x7f\"\n", false).treeLines.empty());
+}
+
+}  // namespace

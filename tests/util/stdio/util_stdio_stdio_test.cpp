@@ -52,7 +52,7 @@ TEST(StdIo, LevelsGoToTheirStreamsAsOneLineEachAndErrorsAreCounted) {
   EXPECT_EQ(ReadAll(c.err),
             "ctx: error: Bone \"Spine\" [2] [tool/x.key]\n"
             "error: Bone \"Neck\" [2] [tool/x.key]\n"
-            "error: Bone \"Head second line\" [2] [tool/x.key]\n");
+            "error: Bone \"Head\\x0asecond line\" [2] [tool/x.key]\n");
 }
 
 TEST(StdIo, WarningsGoToStandardErrorUncountedAndCanBeHidden) {
@@ -97,6 +97,49 @@ TEST(StdIo, QuietHidesInformationOnlyAndHiddenErrorsStillCount) {
   EXPECT_EQ(ReadAll(c.out), "Errors: 3\nAborted.\n");
   EXPECT_EQ(ReadAll(c.err),
             "error: Bone \"Spine\" [2] [tool/x.key]\nBoneAnim: error: Bone \"Shown\" [2] [tool/x.key]\n");
+}
+
+TEST(StdIo, ControlBytesOfInfosAreEscapedOnTheConsole) {
+  Console c;
+  // A bone name that would clear the screen and retitle the terminal.
+  c.Report(1, "", "Hips\x1b[2J\x1b]0;owned\x07");
+  c.Report(2, "f.kvt:1:2\x7f", "A\x01\x1f\t\rB \x80\xff~");
+  EXPECT_EQ(ReadAll(c.out), "Bone \"Hips\\x1b[2J\\x1b]0;owned\\x07\" [2]\n");
+  // Bytes from 0x80 up are left alone (UTF-8 names); the text itself is not an info.
+  EXPECT_EQ(ReadAll(c.err),
+            "f.kvt:1:2\\x7f: error: Bone \"A\\x01\\x1f\\x09\\x0dB \x80\xff~\" [2] [tool/x.key]\n");
+}
+
+TEST(StdIo, AtMostTheLimitOfErrorsIsShownAndTheRestIsCountedInOneLine) {
+  EXPECT_EQ(qvl_CUtilStdIoParam().m_maxShownErrors, 1000);
+  for (const int limit : {3, -1}) {
+    SCOPED_TRACE(limit);
+    Console c;
+    qvl_CUtilStdIoParam param;
+    param.m_maxShownErrors = limit;
+    c.io->SetParam(param);
+    for (int i = 0; i < 5; ++i) {
+      c.Report(i == 2 ? 1 : 2, "", std::to_string(i).c_str());
+      c.Report(i == 4 ? 4 : 3, "", "x");
+    }
+    c.io->WriteErrorCnt();
+    c.io->WriteNotShown();  // once only
+    EXPECT_EQ(c.io->GetErrorCnt(), 9);
+    EXPECT_EQ(c.io->GetNotShownCnt(), limit < 0 ? 0 : 6);
+    // Information is never held back.
+    EXPECT_EQ(ReadAll(c.out), "Bone \"2\" [2]\nErrors: 9\n");
+    std::string expected;
+    for (const char* info : {"0", "x", "1", "x", "x", "3", "x", "4", "x"}) {
+      expected += std::string("error: Bone \"") + info + "\" [2] [tool/x.key]\n";
+    }
+    if (limit >= 0) {
+      expected = expected.substr(0, expected.find("error: Bone \"x\"", expected.find("\"1\"")));
+      expected +=
+          "error: 6 more errors were counted and not shown (at most 3 are shown per run). "
+          "[util/stdio/util_stdio_stdio.not_shown]\n";
+    }
+    EXPECT_EQ(ReadAll(c.err), expected);
+  }
 }
 
 }  // namespace
