@@ -78,7 +78,9 @@ void qvl_CUtilStdIo::Eval(int level, const qvl_CUtilMsg& msg) {
                                         : m_param.m_caughtDisplay;
   }
   if (!show) return;
-  if (level > qvl_MsgLevelInfo && level != qvl_MsgLevelWarning) {
+  // The reason of an abort (level 4) is shown whatever came before it, or a
+  // run that ends after a flood of errors would not say why it ended.
+  if (level == qvl_MsgLevelError || level == qvl_MsgLevelRaise) {
     if (m_param.m_maxShownErrors >= 0 && m_shownCnt >= m_param.m_maxShownErrors) {
       ++m_notShownCnt;
       return;

@@ -19,7 +19,7 @@ struct qvl_CUtilStdIoParam {
   bool m_nameInLines = false;    // prefix every message line with "NAME: "
   bool m_flushEachLine = true;   // flush after every line, so that standard output and
                                  // standard error keep their order on one terminal
-  int m_maxShownErrors = 1000;   // messages of levels 2 to 4 displayed at most; the rest
+  int m_maxShownErrors = 1000;   // errors of levels 2 and 3 displayed at most; the rest
                                  // are counted and summed up in one line (negative: no limit)
 };
 
@@ -29,7 +29,7 @@ struct qvl_CUtilStdIoParam {
 // infos written as \xHH: infos come from files (bone names, paths), which must
 // not move the cursor or retitle a terminal. Every report of levels 2 to 4
 // counts as an error, whether it is displayed or not; after m_maxShownErrors
-// of them were displayed, the rest are only counted (a flood of errors from
+// errors of levels 2 and 3 were displayed, the rest of them are only counted (a flood of errors from
 // one file would otherwise take minutes and gigabytes of log). A warning
 // (level 5) goes to standard error and is not counted.
 class qvl_CUtilStdIo : public qvl_CUtilPtrBase, public qvl_CUtilMsgEval {
