@@ -136,3 +136,15 @@ int CheckModel(qvl_CUtilMsgHandler* handler, const std::string& context, const S
   }
   return problems;
 }
+
+void ReportImportText(qvl_CUtilMsgHandler* handler, int level, const char* idPrefix,
+                      const std::string& context, const char* key, const std::string& text) {
+  qvl_CUtilMsg msg(std::string(idPrefix).append(key).c_str(), "[1]");
+  msg.AddInfo(context.c_str());
+  msg.AddInfo(text.c_str());
+  if (level == qvl_MsgLevelError) {
+    qvl_CUtilMsgHandler::ReportError(handler, msg);
+  } else if (handler) {
+    handler->Report(level, msg);
+  }
+}

@@ -86,3 +86,9 @@ std::string NodePath(const SourceModel& model, int node);
 // file) as the message context. Returns the number of problems found.
 int CheckModel(qvl_CUtilMsgHandler* handler, const std::string& context, const SourceModel& model,
                const JointSet& joints, const std::vector<std::string>& clipNames);
+
+// Reports text, the whole message, under the id idPrefix + key with context
+// as its context: an error (level 2) through ReportError, so that it is thrown
+// without a handler; other levels (information, warning) only to a handler.
+void ReportImportText(qvl_CUtilMsgHandler* handler, int level, const char* idPrefix,
+                      const std::string& context, const char* key, const std::string& text);

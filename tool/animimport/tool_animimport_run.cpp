@@ -31,14 +31,7 @@ class ErrorCounter : public qvl_CUtilMsgEval {
 
 void Say(qvl_CUtilMsgHandler* handler, int level, const std::string& context, const char* key,
          const std::string& text) {
-  qvl_CUtilMsg msg(std::string("tool/animimport/tool_animimport_run.").append(key).c_str(), "[1]");
-  msg.AddInfo(context.c_str());
-  msg.AddInfo(text.c_str());
-  if (level == qvl_MsgLevelError) {
-    qvl_CUtilMsgHandler::ReportError(handler, msg);
-  } else if (handler) {
-    handler->Report(level, msg);
-  }
+  ReportImportText(handler, level, "tool/animimport/tool_animimport_run.", context, key, text);
 }
 
 std::string Lower(std::string s) {
