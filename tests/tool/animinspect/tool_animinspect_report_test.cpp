@@ -228,7 +228,7 @@ TEST(AnimInspectReport, ObjectSpaceErrorOfAHandBuiltChain) {
   std::string text;
   for (const std::string& l : lines) text += l + "\n";
   EXPECT_NE(text.find("(shell: the default 3 cm at 0.5 m per unit):"), std::string::npos) << text;
-  EXPECT_NE(text.find("Tip                      dropped      0.359082         1     0.359082      17.9541      17.9541"),
+  EXPECT_NE(text.find("Tip                      dropped     0.359082         1     0.359082      17.9541      17.9541"),
             std::string::npos)
       << text;
   const std::string json = JsonReport(anim, &r);
