@@ -160,26 +160,32 @@ TEST(AnimInspectReport, ObjectSpaceErrorOfAHandBuiltChain) {
   // only) hangs from Tip. Metres per unit 0.5: the shell is 0.06 units. The
   // file turns Root 10° about z at time 1 (5° at 0.5, between its keys) and
   // holds no other bone, so every point turns about the origin: a point at
-  // distance r from the z axis moves 2·r·sin(θ/2).
+  // distance r from the z axis moves 2·r·sin(θ/2). Slide, a top bone turned
+  // 90° about z at rest, moves 1 along −x, which the file holds turned into
+  // the rest frame, (0, 1, 0): rebuilt, it has no error.
   qvl_TestDir dir;
   const std::string id = "quat 0 0 0 1";
+  const std::string q90 = "quat 0 0 0.70710678 0.70710678";
   qvl_TestDir::WriteFile(dir / "rest.kvt",
                          "format \"quorvel_path_5\" data { meters_per_unit 0.5 path_array " +
                              Path("Root", {"key 0 transl 0 0 0 " + id}) +
                              Path("Mid\" parent \"Root", {"key 0 transl 1 0 0 " + id}) +
                              Path("Tip\" parent \"Mid", {"key 0 transl 1 0 0 " + id}) +
-                             Path("Hand\" parent \"Tip", {"key 0 transl 1 0 0 " + id}) + "}");
+                             Path("Hand\" parent \"Tip", {"key 0 transl 1 0 0 " + id}) +
+                             Path("Slide", {"key 0 transl 0 1 0 " + q90}) + "}");
   // "Loose" has no rest pose (a top bone at the identity) and adds the time 0.5.
   qvl_TestDir::WriteFile(dir / "anim.kvt",
                          "format \"quorvel_path_5\" data { path_array " +
                              Path("Root", {"key 0 transl 0 0 0 " + id, "key 1 transl 0 0 0 " + id}) +
                              Path("Mid", {"key 0 transl 1 0 0 " + id, "key 1 transl 1 0 0 " + id}) +
                              Path("Tip", {"key 0 transl 1 0 0 " + id, "key 1 transl 1 0 0 " + id}) +
-                             Path("Loose", {"key 0.5 transl 0 0 0 " + id}) + "}");
+                             Path("Loose", {"key 0.5 transl 0 0 0 " + id}) +
+                             Path("Slide", {"key 0 transl 0 1 0 " + q90, "key 1 transl -1 1 0 " + q90}) + "}");
   qvl_TestDir::WriteFile(dir / "job.kvt", "ref_path \"rest.kvt\" anim_path \"anim.kvt\" do_transl true do_quat true");
   const std::string runtime =
       "format \"quorvel_boneanim_runtime_164x12\" data { range 0 1 key_array 0 1 bone_name_array \"Root\" "
-      "transl_array 0 0 0 0 0 0 quat_array 0 0 0 1 0 0 0.08715574 0.9961947 }";
+      "\"Slide\" transl_array 0 0 0 0 0 0  0 0 0 0 1 0 quat_array 0 0 0 1 0 0 0 1  0 0 0.08715574 0.9961947 "
+      "0 0 0 1 }";
   Env env;
   RuntimeAnim anim;
   qvl_CUtilPtr<qvl_CUtilStream> s(new qvl_CUtilMemStream(runtime, "rt.kvt"));
@@ -204,22 +210,24 @@ TEST(AnimInspectReport, ObjectSpaceErrorOfAHandBuiltChain) {
     const char* name;
     double r;  // farthest distance of the bone's points from the z axis
   };
-  const Want wants[] = {{"Loose", 0.0}, {"Mid", 1 + d}, {"Root", d}, {"Tip", 2 + d}};
-  ASSERT_EQ(r.bones.size(), 4u);  // the animation's bones, by name; not Hand
-  constexpr double kTol = 2e-7;   // the file's float quaternion of 10°
-  for (std::size_t i = 0; i < 4; ++i) {
+  const Want wants[] = {{"Loose", 0.0}, {"Mid", 1 + d}, {"Root", d}, {"Slide", 0.0}, {"Tip", 2 + d}};
+  ASSERT_EQ(r.bones.size(), 5u);  // the animation's bones, by name; not Hand
+  constexpr double kTol = 2e-7;   // the file's float quaternions
+  for (std::size_t i = 0; i < 5; ++i) {
     const BoneReport& b = r.bones[i];
     EXPECT_EQ(b.name, wants[i].name);
     ASSERT_EQ(b.objErrs.size(), 3u);
     EXPECT_NEAR(b.objErrs[0], 0.0, kTol) << b.name;
     EXPECT_NEAR(b.objErrs[1], 2 * wants[i].r * s25, kTol) << b.name;
     EXPECT_NEAR(b.objErrs[2], 2 * wants[i].r * s5, kTol) << b.name;
+    if (wants[i].r == 0.0) continue;
     EXPECT_EQ(b.objErrMax, b.objErrs[2]);
     EXPECT_EQ(b.objErrP99, b.objErrMax);
-    EXPECT_EQ(b.objErrMaxTime, wants[i].r > 0 ? 1.0 : 0.0) << b.name;  // Loose: 0 throughout, the first time
+    EXPECT_EQ(b.objErrMaxTime, 1.0) << b.name;
   }
+  EXPECT_EQ(r.bones[0].objErrMaxTime, 0.0);  // Loose: 0 throughout, the first time
   EXPECT_EQ(r.objWorstBone, "Tip");
-  EXPECT_EQ(r.objErrMax, r.bones[3].objErrMax);
+  EXPECT_EQ(r.objErrMax, r.bones[4].objErrMax);
   EXPECT_EQ(r.objErrMaxTime, 1.0);
   EXPECT_EQ(WorstBonesByObjErr(r, 2).back()->name, "Mid");
 
@@ -237,7 +245,7 @@ TEST(AnimInspectReport, ObjectSpaceErrorOfAHandBuiltChain) {
   const std::string svg = SvgChart(r);
   std::size_t series = 0;
   for (std::size_t at = 0; (at = svg.find("class=\"obj-series\"", at)) != std::string::npos; ++at) ++series;
-  EXPECT_EQ(series, 4u);
+  EXPECT_EQ(series, 5u);
 }
 
 }  // namespace
