@@ -89,8 +89,8 @@ std::string JsonReport(const RuntimeAnim& a, const ErrorReport* r) {
     j += ", \"obj_err_max\": " + (obj ? Num(r->objErrMax) : "null") +
          ", \"obj_err_p99\": " + (obj ? Num(r->objErrP99) : "null") +
          ", \"obj_err_max_time\": " + (obj ? NumF(static_cast<float>(r->objErrMaxTime)) : "null");
-    j += ", \"shell\": " + (obj ? Num(r->shell.distance) : "null") +
-         ", \"meters_per_unit\": " + (r->metersPerUnit > 0.0 ? NumF(static_cast<float>(r->metersPerUnit)) : "null") + "}";
+    j += ", \"shell\": " + (obj ? Num(r->shell.distance) : "null") + ", \"meters_per_unit\": " +
+         (r->metersPerUnit > 0.0 ? NumF(static_cast<float>(r->metersPerUnit)) : "null") + "}";
   }
   return j + "\n}\n";
 }

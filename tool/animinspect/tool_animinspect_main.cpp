@@ -136,7 +136,8 @@ void Inspect::Execute(qvl_CUtilMsgHandler* handler, qvl_CUtilStdIo* stdIo, int a
   double at = 0.0, maxRot = 0.0, maxTransl = 0.0, shell = 0.0, maxObj = 0.0;
   const bool hasAt = ParseNum(handler, "-at", atText, NumRange::kAny, &at);
   const bool hasMaxRot = ParseNum(handler, "-max-rot-error", maxRotText, NumRange::kAtLeast0, &maxRot);
-  const bool hasMaxTransl = ParseNum(handler, "-max-transl-error", maxTranslText, NumRange::kAtLeast0, &maxTransl);
+  const bool hasMaxTransl =
+      ParseNum(handler, "-max-transl-error", maxTranslText, NumRange::kAtLeast0, &maxTransl);
   const bool hasShell = ParseNum(handler, "-shell", shellText, NumRange::kAbove0, &shell);
   const bool hasMaxObj = ParseNum(handler, "-max-error", maxObjText, NumRange::kAtLeast0, &maxObj);
   if (jobArg.IsEmpty()) {
@@ -205,8 +206,8 @@ void Inspect::Execute(qvl_CUtilMsgHandler* handler, qvl_CUtilStdIo* stdIo, int a
   } else if (hasMaxObj && report.objErrMax > maxObj) {
     Error(handler, anim.file, "obj_limit",
           "Object-space error [1] of bone \"[2]\" at time [3] exceeds the limit of [4] (shell [5]).",
-          {FormatNum(report.objErrMax), report.objWorstBone, FormatNum(report.objErrMaxTime), FormatNum(maxObj),
-           FormatNum(report.shell.distance)});
+          {FormatNum(report.objErrMax), report.objWorstBone, FormatNum(report.objErrMaxTime),
+           FormatNum(maxObj), FormatNum(report.shell.distance)});
   }
 }
 

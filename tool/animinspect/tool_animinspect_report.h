@@ -57,8 +57,8 @@ struct ErrorReport {
 
   // The object-space error, measured where the reference has a skeleton.
   bool hasSkeleton = false;
-  double metersPerUnit = 0.0;  // of the reference; 0 where unknown
-  ShellDistance shell;         // the shell distance used, and where it came from
+  double metersPerUnit = 0.0;    // of the reference; 0 where unknown
+  ShellDistance shell;           // the shell distance used, and where it came from
   std::vector<double> objTimes;  // the source's key times, ascending
   // Every animation bone (kept and dropped) at every time pooled; zero without bones.
   double objErrMax = 0.0;

@@ -14,9 +14,9 @@ constexpr double kHeight = 660.0;  // without the object-space panel
 constexpr double kTop3 = 720.0;    // object-space line chart, below the bars' names
 constexpr double kBottom3 = 960.0;
 constexpr double kHeightObj = 1020.0;  // with it
-constexpr double kLeft = 80.0;    // plot area of both panels
-constexpr double kRight = 760.0;  // the legend stands right of it
-constexpr double kTop1 = 50.0;    // line chart
+constexpr double kLeft = 80.0;         // plot area of both panels
+constexpr double kRight = 760.0;       // the legend stands right of it
+constexpr double kTop1 = 50.0;         // line chart
 constexpr double kBottom1 = 330.0;
 constexpr double kTop2 = 410.0;  // bar chart
 constexpr double kBottom2 = 570.0;
@@ -84,10 +84,10 @@ std::string ObjectSpacePanel(const ErrorReport& r, bool haveRange, double tMin, 
   const double yMax = NiceCeil(worst.empty() ? 0.0 : worst.front()->objErrMax);
   const auto px = [&](double t) { return kLeft + (t - tMin) / (tMax - tMin) * (kRight - kLeft); };
   const auto py = [&](double e) { return kBottom3 - e / yMax * (kBottom3 - kTop3); };
-  std::string s = Text(kWidth / 2, kTop3 - 20,
-                       "Object-space error over time of the worst bones (units, shell " +
-                           FormatNum(r.shell.distance) + ")",
-                       "middle", 15);
+  std::string s = Text(
+      kWidth / 2, kTop3 - 20,
+      "Object-space error over time of the worst bones (units, shell " + FormatNum(r.shell.distance) + ")",
+      "middle", 15);
   s += Line(kLeft, kBottom3, kRight, kBottom3) + Line(kLeft, kTop3, kLeft, kBottom3);
   for (int i = 0; i <= 5; ++i) {
     const double t = tMin + (tMax - tMin) * i / 5.0;

@@ -24,9 +24,9 @@ struct JobSource {
 
   std::string refPath;  // the job's files, resolved against the reference directory
   std::string animPath;
-  LoadedAnim ref;   // the reference (rest pose) paths
-  LoadedAnim anim;  // the animation paths
-  Skeleton skeleton;          // of the reference's paths
+  LoadedAnim ref;              // the reference (rest pose) paths
+  LoadedAnim anim;             // the animation paths
+  Skeleton skeleton;           // of the reference's paths
   double metersPerUnit = 0.0;  // of the reference's "meters_per_unit"; 0 where unknown
 };
 

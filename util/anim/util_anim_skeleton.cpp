@@ -53,10 +53,9 @@ void BuildSkeleton(qvl_CUtilMsgHandler* handler, const LoadedAnim& ref, const Sk
   }
   const int n = static_cast<int>(names.size());
   const auto findName = [&](const std::string& name) {
-    const auto it = std::lower_bound(names.begin(), names.end(), name,
-                                     [](const std::string& a, const std::string& b) {
-                                       return CompareNames(a.c_str(), b.c_str()) < 0;
-                                     });
+    const auto it = std::lower_bound(
+        names.begin(), names.end(), name,
+        [](const std::string& a, const std::string& b) { return CompareNames(a.c_str(), b.c_str()) < 0; });
     return it != names.end() && *it == name ? static_cast<int>(it - names.begin()) : -1;
   };
 
@@ -73,8 +72,8 @@ void BuildSkeleton(qvl_CUtilMsgHandler* handler, const LoadedAnim& ref, const Sk
       msgs.push_back({k, MakeMsg("dup_parent",
                                  "Bone \"[1]\" is given a second parent \"[2]\" after \"[3]\"; the later one "
                                  "counts.",
-                                 keys.parents[k].info, {names[b], keys.parents[k].parent,
-                                                        keys.parents[lastKey[b]].parent})});
+                                 keys.parents[k].info,
+                                 {names[b], keys.parents[k].parent, keys.parents[lastKey[b]].parent})});
     }
     lastKey[b] = k;
   }
@@ -85,15 +84,17 @@ void BuildSkeleton(qvl_CUtilMsgHandler* handler, const LoadedAnim& ref, const Sk
     const ParentKeyRead& key = keys.parents[lastKey[b]];
     const int p = findName(key.parent);
     if (p < 0) {
-      msgs.push_back({lastKey[b], MakeMsg("unknown_parent",
-                                          "Bone \"[1]\" names the parent \"[2]\", which is no bone of the file; "
-                                          "\"[1]\" is taken as a top bone.",
-                                          key.info, {names[b], key.parent})});
+      msgs.push_back(
+          {lastKey[b], MakeMsg("unknown_parent",
+                               "Bone \"[1]\" names the parent \"[2]\", which is no bone of the file; "
+                               "\"[1]\" is taken as a top bone.",
+                               key.info, {names[b], key.parent})});
     } else if (p == b) {
-      msgs.push_back({lastKey[b], MakeMsg("self_parent",
-                                          "Bone \"[1]\" names the parent \"[2]\", itself; \"[1]\" is taken as "
-                                          "a top bone.",
-                                          key.info, {names[b], key.parent})});
+      msgs.push_back(
+          {lastKey[b], MakeMsg("self_parent",
+                               "Bone \"[1]\" names the parent \"[2]\", itself; \"[1]\" is taken as "
+                               "a top bone.",
+                               key.info, {names[b], key.parent})});
     } else {
       parent[b] = p;
     }
@@ -120,10 +121,11 @@ void BuildSkeleton(qvl_CUtilMsgHandler* handler, const LoadedAnim& ref, const Sk
         if (lastKey[*it] > lastKey[closer]) closer = *it;
       }
       const ParentKeyRead& key = keys.parents[lastKey[closer]];
-      msgs.push_back({lastKey[closer], MakeMsg("cycle",
-                                               "Bone \"[1]\" names the parent \"[2]\", which closes a cycle "
-                                               "(\"[2]\" descends from \"[1]\"); \"[1]\" is taken as a top bone.",
-                                               key.info, {names[closer], key.parent})});
+      msgs.push_back(
+          {lastKey[closer], MakeMsg("cycle",
+                                    "Bone \"[1]\" names the parent \"[2]\", which closes a cycle "
+                                    "(\"[2]\" descends from \"[1]\"); \"[1]\" is taken as a top bone.",
+                                    key.info, {names[closer], key.parent})});
       parent[closer] = -1;
     }
     for (const int w : walk) state[w] = 2;
@@ -161,7 +163,8 @@ void BuildSkeleton(qvl_CUtilMsgHandler* handler, const LoadedAnim& ref, const Sk
   s.byName = std::move(newIndex);  // name order to new index: ascending by name
   *out = std::move(s);
 
-  std::stable_sort(msgs.begin(), msgs.end(), [](const PendingMsg& a, const PendingMsg& b) { return a.key < b.key; });
+  std::stable_sort(msgs.begin(), msgs.end(),
+                   [](const PendingMsg& a, const PendingMsg& b) { return a.key < b.key; });
   for (const PendingMsg& m : msgs) qvl_CUtilMsgHandler::ReportError(handler, m.msg);
 }
 
@@ -202,7 +205,8 @@ void ComputeModelPoses(std::span<const int> parents, std::span<const PoseD> loca
     }
     const PoseD& m = model[static_cast<std::size_t>(p)];
     const Vector3d t = Rotate(m.quat, local[i].transl);
-    model[i] = PoseD{Vector3d{m.transl.x + t.x, m.transl.y + t.y, m.transl.z + t.z}, Mul(m.quat, local[i].quat)};
+    model[i] =
+        PoseD{Vector3d{m.transl.x + t.x, m.transl.y + t.y, m.transl.z + t.z}, Mul(m.quat, local[i].quat)};
   }
 }
 

@@ -18,8 +18,8 @@
 // of a bone ascending by name (bytes), so that a subtree is one run.
 struct Skeleton {
   std::vector<std::string> names;  // the bones' path names
-  std::vector<int> parents;        // index of each bone's parent in names, −1 for a top bone; parents[i] < i
-  int parentKeyCnt = 0;            // "parent" keys of the file's paths; 0 is a flat skeleton (no hierarchy)
+  std::vector<int> parents;  // index of each bone's parent in names, −1 for a top bone; parents[i] < i
+  int parentKeyCnt = 0;      // "parent" keys of the file's paths; 0 is a flat skeleton (no hierarchy)
 
   int GetBoneCnt() const { return static_cast<int>(names.size()); }
   // Whether the file gave a hierarchy at all (even one repaired after errors).
@@ -79,8 +79,8 @@ void ComputeModelPoses(std::span<const int> parents, std::span<const PoseD> loca
 double ObjectSpaceError(const PoseD& a, const PoseD& b, double shell);
 
 // The shell distance to use when none is given, in the file's units.
-inline constexpr double kShellMeters = 0.03;         // 3 cm, where the unit is known
-inline constexpr double kShellBoxFraction = 0.015;   // of the rest pose's joint box diagonal otherwise
+inline constexpr double kShellMeters = 0.03;        // 3 cm, where the unit is known
+inline constexpr double kShellBoxFraction = 0.015;  // of the rest pose's joint box diagonal otherwise
 enum class ShellSource { kOption, kUnit, kBox };
 struct ShellDistance {
   double distance = 0.0;  // in the file's units

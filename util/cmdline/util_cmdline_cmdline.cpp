@@ -75,7 +75,8 @@ std::vector<qvl_CUtilCmdLine::Found> qvl_CUtilCmdLine::Extract(const char* name)
       continue;
     }
     // A following argument that begins with '-' is the next option, not a value.
-    if (i + 1 < m_args.size() && (m_args[i + 1].GetChars()[0] != '-' || IsNegativeNumberValue(m_args[i + 1]))) {
+    if (i + 1 < m_args.size() &&
+        (m_args[i + 1].GetChars()[0] != '-' || IsNegativeNumberValue(m_args[i + 1]))) {
       found.push_back({true, m_args[i + 1]});
       ++i;
     } else {
@@ -113,7 +114,8 @@ int qvl_CUtilCmdLine::ErrorUnknownOpt(const char* pattern) {
   std::vector<qvl_CUtilStr> left;
   left.reserve(m_args.size());
   for (std::size_t i = 0; i < m_args.size(); ++i) {
-    if (i > 0 && !IsNegativeNumberValue(m_args[i]) && MatchPattern(pattern ? pattern : "", m_args[i].View())) {
+    if (i > 0 && !IsNegativeNumberValue(m_args[i]) &&
+        MatchPattern(pattern ? pattern : "", m_args[i].View())) {
       Report("unknown_opt", "Unknown option [1].", m_args[i], "");
       ++cnt;
     } else {

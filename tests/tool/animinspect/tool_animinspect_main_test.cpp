@@ -88,8 +88,8 @@ struct JsonFacts {
 JsonFacts CheckJson(const std::string& file) {
   JsonFacts f;
   const std::string out = Python(kJsonCheck, file);
-  EXPECT_EQ(std::sscanf(out.c_str(), "%lf %lf %d %7s %31s %7s %7s %lf %7s %lf %15s", &f.rot, &f.transl, &f.kept,
-                        f.mixed, f.worst, f.same, f.packed, &f.obj, f.objSame, &f.shell, f.unit),
+  EXPECT_EQ(std::sscanf(out.c_str(), "%lf %lf %d %7s %31s %7s %7s %lf %7s %lf %15s", &f.rot, &f.transl,
+                        &f.kept, f.mixed, f.worst, f.same, f.packed, &f.obj, f.objSame, &f.shell, f.unit),
             11)
       << out;
   return f;
@@ -185,7 +185,8 @@ TEST(AnimInspectMain, CommandLineAndFileErrors) {
       {{"walk.kvt", "-max-error", "1"}, "need -job. [tool/animinspect/tool_animinspect_main.needs_job]"},
       {{"walk.kvt", "-shell", "-1"}, "error: Option -shell takes a number greater than 0, not \"-1\"."},
       {{"walk.kvt", "-shell", "0"}, "error: Option -shell takes a number greater than 0, not \"0\"."},
-      {{"walk.kvt", "-max-error", "-.5"}, "error: Option -max-error takes a number of at least 0, not \"-.5\"."},
+      {{"walk.kvt", "-max-error", "-.5"},
+       "error: Option -max-error takes a number of at least 0, not \"-.5\"."},
       {{"walk.kvt", "-at", "-x"}, "error: The option -at needs a value."},
       {{"walk.kvt", "other.kvt"}, "Unexpected argument \"other.kvt\""},
       {{"walk.kvt", "-color", "1"}, "[util/cmdline/util_cmdline_cmdline.unknown_opt]"},
@@ -228,21 +229,23 @@ TEST(AnimInspectMain, SkeletonErrorsUnitShellAndGate) {
   // 32): both errors at their keys, the report goes on with them as top bones.
   {
     qvl_TestDir dir;
-    const qvl_TestOutcome r = InspectWithRest(
-        dir,
-        [](std::string& rest) {
-          Replace(rest, "data {", "data { meters_per_unit 0.01");
-          Replace(rest, "parent \"Spine\"\n", "parent \"Spine1\"\n");
-          Replace(rest, "name \"Neck\"\n    parent \"Spine1\"", "name \"Neck\"\n    parent \"Nobody\"");
-        },
-        {"-json", "r.json"});
+    const qvl_TestOutcome r = InspectWithRest(dir,
+                                              [](std::string& rest) {
+                                                Replace(rest, "data {", "data { meters_per_unit 0.01");
+                                                Replace(rest, "parent \"Spine\"\n", "parent \"Spine1\"\n");
+                                                Replace(rest, "name \"Neck\"\n    parent \"Spine1\"",
+                                                        "name \"Neck\"\n    parent \"Nobody\"");
+                                              },
+                                              {"-json", "r.json"});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_NE(r.err.find("/rest.kvt:23:5: error: Bone \"Spine1\" names the parent \"Spine1\", itself; \"Spine1\" is "
-                         "taken as a top bone. [util/anim/util_anim_skeleton.self_parent]"),
+    EXPECT_NE(r.err.find(
+                  "/rest.kvt:23:5: error: Bone \"Spine1\" names the parent \"Spine1\", itself; \"Spine1\" is "
+                  "taken as a top bone. [util/anim/util_anim_skeleton.self_parent]"),
               std::string::npos)
         << r.err;
-    EXPECT_NE(r.err.find("/rest.kvt:32:5: error: Bone \"Neck\" names the parent \"Nobody\", which is no bone of "
-                         "the file; \"Neck\" is taken as a top bone. [util/anim/util_anim_skeleton.unknown_parent]"),
+    EXPECT_NE(r.err.find(
+                  "/rest.kvt:32:5: error: Bone \"Neck\" names the parent \"Nobody\", which is no bone of "
+                  "the file; \"Neck\" is taken as a top bone. [util/anim/util_anim_skeleton.unknown_parent]"),
               std::string::npos)
         << r.err;
     EXPECT_NE(r.out.find("(shell: the default 3 cm at 0.01 m per unit):"), std::string::npos) << r.out;
@@ -264,9 +267,11 @@ TEST(AnimInspectMain, SkeletonErrorsUnitShellAndGate) {
   };
   qvl_TestOutcome r = with({"-shell", "0.1", "-max-error", "0.001"});
   EXPECT_EQ(r.exitCode, 1);
-  EXPECT_NE(r.out.find("at 0.1 units from it along its axes (shell: -shell 0.1):"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("at 0.1 units from it along its axes (shell: -shell 0.1):"), std::string::npos)
+      << r.out;
   EXPECT_NE(r.err.find("error: Object-space error "), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("exceeds the limit of 0.001 (shell 0.1). [tool/animinspect/tool_animinspect_main.obj_limit]"),
+  EXPECT_NE(r.err.find(
+                "exceeds the limit of 0.001 (shell 0.1). [tool/animinspect/tool_animinspect_main.obj_limit]"),
             std::string::npos)
       << r.err;
   EXPECT_EQ(with({"-max-error", "1", "-quiet", "1"}).exitCode, 0);
@@ -277,18 +282,19 @@ TEST(AnimInspectMain, SkeletonErrorsUnitShellAndGate) {
 
   // Without parent keys: the report as before, one line why, and the gate cannot pass.
   qvl_TestDir flat;
-  r = InspectWithRest(
-      flat,
-      [](std::string& rest) {
-        for (std::size_t at; (at = rest.find("    parent ")) != std::string::npos;) rest.erase(at, rest.find('\n', at) + 1 - at);
-      },
-      {"-max-error", "1", "-json", "r.json"});
+  r = InspectWithRest(flat,
+                      [](std::string& rest) {
+                        for (std::size_t at; (at = rest.find("    parent ")) != std::string::npos;)
+                          rest.erase(at, rest.find('\n', at) + 1 - at);
+                      },
+                      {"-max-error", "1", "-json", "r.json"});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.out.find("Object-space error: not measured; it needs a \"parent\" key in every path of the "
                        "reference whose bone has a parent (animimport writes them).\nErrors: 1\n"),
             std::string::npos)
       << r.out;
-  EXPECT_NE(r.err.find("[tool/animinspect/tool_animinspect_main.needs_skeleton]"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("[tool/animinspect/tool_animinspect_main.needs_skeleton]"), std::string::npos)
+      << r.err;
   EXPECT_NE(qvl_TestDir::ReadFile(flat / "r.json").find("\"obj_err_max\": null, \"obj_err_p99\": null"),
             std::string::npos);
 }

@@ -174,14 +174,15 @@ TEST(AnimInspectReport, ObjectSpaceErrorOfAHandBuiltChain) {
                              Path("Hand\" parent \"Tip", {"key 0 transl 1 0 0 " + id}) +
                              Path("Slide", {"key 0 transl 0 1 0 " + q90}) + "}");
   // "Loose" has no rest pose (a top bone at the identity) and adds the time 0.5.
-  qvl_TestDir::WriteFile(dir / "anim.kvt",
-                         "format \"quorvel_path_5\" data { path_array " +
-                             Path("Root", {"key 0 transl 0 0 0 " + id, "key 1 transl 0 0 0 " + id}) +
-                             Path("Mid", {"key 0 transl 1 0 0 " + id, "key 1 transl 1 0 0 " + id}) +
-                             Path("Tip", {"key 0 transl 1 0 0 " + id, "key 1 transl 1 0 0 " + id}) +
-                             Path("Loose", {"key 0.5 transl 0 0 0 " + id}) +
-                             Path("Slide", {"key 0 transl 0 1 0 " + q90, "key 1 transl -1 1 0 " + q90}) + "}");
-  qvl_TestDir::WriteFile(dir / "job.kvt", "ref_path \"rest.kvt\" anim_path \"anim.kvt\" do_transl true do_quat true");
+  qvl_TestDir::WriteFile(
+      dir / "anim.kvt", "format \"quorvel_path_5\" data { path_array " +
+                            Path("Root", {"key 0 transl 0 0 0 " + id, "key 1 transl 0 0 0 " + id}) +
+                            Path("Mid", {"key 0 transl 1 0 0 " + id, "key 1 transl 1 0 0 " + id}) +
+                            Path("Tip", {"key 0 transl 1 0 0 " + id, "key 1 transl 1 0 0 " + id}) +
+                            Path("Loose", {"key 0.5 transl 0 0 0 " + id}) +
+                            Path("Slide", {"key 0 transl 0 1 0 " + q90, "key 1 transl -1 1 0 " + q90}) + "}");
+  qvl_TestDir::WriteFile(dir / "job.kvt",
+                         "ref_path \"rest.kvt\" anim_path \"anim.kvt\" do_transl true do_quat true");
   const std::string runtime =
       "format \"quorvel_boneanim_runtime_164x12\" data { range 0 1 key_array 0 1 bone_name_array \"Root\" "
       "\"Slide\" transl_array 0 0 0 0 0 0  0 0 0 0 1 0 quat_array 0 0 0 1 0 0 0 1  0 0 0.08715574 0.9961947 "
@@ -191,13 +192,15 @@ TEST(AnimInspectReport, ObjectSpaceErrorOfAHandBuiltChain) {
   qvl_CUtilPtr<qvl_CUtilStream> s(new qvl_CUtilMemStream(runtime, "rt.kvt"));
   ASSERT_TRUE(LoadRuntimeAnim(env.handler.Get(), "", s.Get(), &anim));
   qvl_CUtilPtr<qvl_CUtilMemStream> jobStream(new qvl_CUtilMemStream(qvl_TestDir::ReadFile(dir / "job.kvt")));
-  qvl_CUtilKvtChunk* root = qvl_CUtilKvtWork::ReadStreamSimple(env.handler.Get(), "job.kvt", jobStream.Get(), false);
+  qvl_CUtilKvtChunk* root =
+      qvl_CUtilKvtWork::ReadStreamSimple(env.handler.Get(), "job.kvt", jobStream.Get(), false);
   BoneAnimJob job{};
   ReadJob(&job, env.handler.Get(), env.pool.Get(), root);
   qvl_CUtilPtrBase::RefReleaseOf(root);
   ErrorReport r;
   BuildErrorReport(env.handler.Get(), env.pool.Get(), qvl_CUtilStr(dir.Path().c_str()), job, anim, 0.0, &r);
-  EXPECT_EQ(env.Ids(), std::vector<std::string>{"2 tool/animinspect/tool_animinspect_report.ref_not_defined"});
+  EXPECT_EQ(env.Ids(),
+            std::vector<std::string>{"2 tool/animinspect/tool_animinspect_report.ref_not_defined"});
 
   ASSERT_TRUE(r.hasSkeleton);
   EXPECT_EQ(r.metersPerUnit, 0.5);
@@ -236,11 +239,14 @@ TEST(AnimInspectReport, ObjectSpaceErrorOfAHandBuiltChain) {
   std::string text;
   for (const std::string& l : lines) text += l + "\n";
   EXPECT_NE(text.find("(shell: the default 3 cm at 0.5 m per unit):"), std::string::npos) << text;
-  EXPECT_NE(text.find("Tip                      dropped     0.359082         1     0.359082      17.9541      17.9541"),
-            std::string::npos)
+  EXPECT_NE(
+      text.find(
+          "Tip                      dropped     0.359082         1     0.359082      17.9541      17.9541"),
+      std::string::npos)
       << text;
   const std::string json = JsonReport(anim, &r);
-  EXPECT_NE(json.find("\"obj_err_max_time\": 1, \"shell\": 0.06, \"meters_per_unit\": 0.5}"), std::string::npos)
+  EXPECT_NE(json.find("\"obj_err_max_time\": 1, \"shell\": 0.06, \"meters_per_unit\": 0.5}"),
+            std::string::npos)
       << json;
   const std::string svg = SvgChart(r);
   std::size_t series = 0;

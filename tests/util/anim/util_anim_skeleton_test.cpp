@@ -76,7 +76,8 @@ TEST(Skeleton, OrderAndBadParentsAtTheirKeys) {
       {{"A B", "B A"}, "B A<B | cycle rest.kvt:4:12 B A"},
       // Two rings and a bad parent: reports in file order.
       {{"A B", "B A", "X Z", "Y X", "Z Y", "Q Q"},
-       "B A<B Q Z X<Z Y<X | cycle rest.kvt:4:12 B A | cycle rest.kvt:7:12 Z Y | self_parent rest.kvt:8:12 Q Q"},
+       "B A<B Q Z X<Z Y<X | cycle rest.kvt:4:12 B A | cycle rest.kvt:7:12 Z Y | self_parent rest.kvt:8:12 Q "
+       "Q"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(Build(Rest(c.paths)), c.expected) << Rest(c.paths);
@@ -94,8 +95,7 @@ TEST(Skeleton, SecondParentCountsAndReplacedPathsAreIgnored) {
     std::string expected;
   };
   const Case cases[] = {
-      {"{ name \"A\" } { name \"B\" parent \"X\" parent \"A\" }",
-       "A B<A | dup_parent rest.kvt:1:78 B A X"},
+      {"{ name \"A\" } { name \"B\" parent \"X\" parent \"A\" }", "A B<A | dup_parent rest.kvt:1:78 B A X"},
       // The later key counts even when it is the bad one.
       {"{ name \"A\" } { name \"B\" parent \"A\" parent \"B\" }",
        "A B | dup_parent rest.kvt:1:78 B B A | self_parent rest.kvt:1:78 B B"},
@@ -195,7 +195,8 @@ TEST(Skeleton, HandBuiltChainInObjectSpace) {
 TEST(Skeleton, PureRotationErrorIsTheClosedForm) {
   // 2·D·sin(θ/2)·maxᵢ √(1 − nᵢ²) over axes of the bone's frame and angles up
   // to 180°, from a pose that is itself turned and moved.
-  const Vector3d axes[] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 1, 0}, {1, 1, 1}, {-2, 0.5, 3}, {0.1, -0.2, 7}};
+  const Vector3d axes[] = {{1, 0, 0}, {0, 1, 0},    {0, 0, 1},     {1, 1, 0},
+                           {1, 1, 1}, {-2, 0.5, 3}, {0.1, -0.2, 7}};
   const PoseD a{{0.3, -1.2, 2.5}, AxisAngle({0.2, 0.9, -0.4}, 1.1)};
   int failures = 0;
   for (const Vector3d& n0 : axes) {
@@ -215,7 +216,8 @@ TEST(Skeleton, PureRotationErrorIsTheClosedForm) {
 }
 
 TEST(Skeleton, DefaultShellDistance) {
-  const PoseD joints[] = {{{0, 0, 0}, {0, 0, 0, 1}}, {{0.3, 1.8, -0.4}, {0, 0, 0, 1}}, {{-0.3, 1, 0.2}, {0, 0, 0, 1}}};
+  const PoseD joints[] = {
+      {{0, 0, 0}, {0, 0, 0, 1}}, {{0.3, 1.8, -0.4}, {0, 0, 0, 1}}, {{-0.3, 1, 0.2}, {0, 0, 0, 1}}};
   ShellDistance s = DefaultShellDistance(0.01, joints);
   EXPECT_EQ(s.source, ShellSource::kUnit);
   EXPECT_NEAR(s.distance, 3.0, 1e-12);
