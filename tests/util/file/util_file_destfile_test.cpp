@@ -238,8 +238,8 @@ TEST(DestFile, ASetBecomesFinalTogetherOrNotAtAll) {
       EXPECT_EQ(qvl_TestDir::ReadFile(f.dir / "b") + qvl_TestDir::ReadFile(f.dir / "e"), "be");
       EXPECT_EQ(f.Ids(), "");
     } else {
-      EXPECT_EQ(f.dir.List(), fault == kDirectory ? (std::vector<std::string>{"b", "c"})
-                                                  : std::vector<std::string>{"b"})
+      EXPECT_EQ(f.dir.List(),
+                fault == kDirectory ? (std::vector<std::string>{"b", "c"}) : std::vector<std::string>{"b"})
           << fault;
       EXPECT_EQ(qvl_TestDir::ReadFile(f.dir / "b"), "old b") << fault;
       EXPECT_EQ(f.Ids(), "util/file/util_file_destfile.rename_failed;") << fault;
