@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+#include "tool/animimport/tool_animimport_limits.h"
 #include "util/msg/util_msg_handler.h"
 
 struct ImportOptions {
@@ -16,10 +17,6 @@ struct ImportOptions {
   bool binary = false;  // path files in the binary encoding
   bool list = false;    // list clips and joints, write nothing
 };
-
-// The largest number of frames -fps may ask for per joint; beyond it the
-// output would not fit a file that boneanim can read in memory.
-constexpr double kMaxResampledFrames = 10'000'000;
 
 // Runs one import. Information goes to handler at level 1, warnings at level
 // 5, problems at level 2 with the source file (and the clip) as context.
