@@ -2,6 +2,9 @@
 // check, warn about scale, then write every output or none.
 #include "tool/animimport/tool_animimport_run.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -126,13 +129,14 @@ bool ReadSource(qvl_CUtilMsgHandler* handler, const std::string& src, SourceMode
     return ReadBvh(handler, src, file->GetReadData(), model);
   }
   // The libraries give no system reason for a missing file; it is found out here.
-  std::FILE* f = std::fopen(src.c_str(), "rb");
-  if (!f) {
+  // Without blocking: a FIFO is refused by the reader instead of waited for.
+  const int fd = ::open(src.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
     Say(handler, qvl_MsgLevelError, "", "open_failed",
         "Cannot open \"" + src + "\" for reading: " + std::strerror(errno) + ".");
     return false;
   }
-  std::fclose(f);
+  ::close(fd);
   if (ext == ".gltf" || ext == ".glb") return ReadGltf(handler, src, model);
   return ReadAssimp(handler, src, model);
 }
