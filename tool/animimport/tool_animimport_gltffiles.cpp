@@ -169,7 +169,8 @@ struct FileAccess {
     char buf[PATH_MAX];
     if (!::realpath((prefix + uri).c_str(), buf)) return std::strerror(errno);
     *real = buf;
-    if (real->compare(0, realBase.size(), realBase) != 0)
+    // The folder itself counts as inside: it is refused as no regular file.
+    if ((*real + "/").compare(0, realBase.size(), realBase) != 0)
       return "it leads outside the folder of the glTF file";
     struct stat st;
     if (::stat(buf, &st) != 0) return std::strerror(errno);
