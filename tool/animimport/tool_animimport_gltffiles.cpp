@@ -378,8 +378,9 @@ int LoadGltfSource(qvl_CUtilMsgHandler* handler, const std::string& path, bool b
                  "; a buffer holds at least 1 byte.");
       return -1;
     }
-    if (!buffers[i].uri.empty() && !IsEmbeddedUri(buffers[i].uri))
-      access.external.push_back(static_cast<int>(i));
+    // A .gltf buffer without a URI is looked for as a file too (and refused).
+    const bool fromBin = binary && buffers[i].uri.empty();
+    if (!fromBin && !IsEmbeddedUri(buffers[i].uri)) access.external.push_back(static_cast<int>(i));
   }
   const std::size_t slash = path.rfind('/');
   const std::string baseDir =
