@@ -65,11 +65,12 @@ qvl_CUtilPtr<T> AdoptRef(T* p) {
 // The numbers an option takes.
 enum class NumRange { kAny, kAtLeast0, kAbove0 };
 
-// The value of a number option: absent ("") gives false; a value that is not
-// a finite number within range is reported.
-bool ParseNum(qvl_CUtilMsgHandler* handler, const char* opt, const qvl_CUtilStr& text, NumRange range,
-              double* out) {
-  if (text.IsEmpty()) return false;
+// The value of a number option: absent (given false) gives false; a value
+// that is not a finite number within range (an empty one included) is
+// reported.
+bool ParseNum(qvl_CUtilMsgHandler* handler, const char* opt, const qvl_CUtilStr& text, bool given,
+              NumRange range, double* out) {
+  if (!given) return false;
   const char* b = text.GetChars();
   const char* e = b + text.GetLen();
   const auto r = std::from_chars(b, e, *out);
@@ -85,9 +86,25 @@ bool ParseNum(qvl_CUtilMsgHandler* handler, const char* opt, const qvl_CUtilStr&
   return true;
 }
 
+// A file the run reads (or wrote before), which no output may replace.
+struct InputFile {
+  const char* what;
+  qvl_CUtilStr path;
+};
+
 // Writes text to path (complete), making missing directories; the file
-// appears only when everything was written.
-void WriteOut(qvl_CUtilMsgHandler* handler, const qvl_CUtilStr& path, const std::string& text) {
+// appears only when everything was written. A path that names one of the
+// inputs (links followed) is reported and not written.
+void WriteOut(qvl_CUtilMsgHandler* handler, const qvl_CUtilStr& path, const std::string& text,
+              const std::vector<InputFile>& inputs) {
+  std::vector<qvl_CUtilStr> paths;
+  for (const InputFile& in : inputs) paths.push_back(in.path);
+  const int same = qvl_CUtilFilesystem::FindSameFile(path, paths.data(), static_cast<int>(paths.size()));
+  if (same >= 0) {
+    Error(handler, "", "dest_is_input", "The destination \"[1]\" is the [2] file \"[3]\"; it is not written.",
+          {path.GetChars(), inputs[same].what, inputs[same].path.GetChars()});
+    return;
+  }
   qvl_CUtilFilesystem::CreateFileDirRec(handler, "", path);
   qvl_CUtilPtr<qvl_CUtilDestFile> dest(new qvl_CUtilDestFile(handler, "", "", path, true, -1));
   dest->Write(text.data(), text.size());
@@ -108,15 +125,16 @@ void Inspect::Execute(qvl_CUtilMsgHandler* handler, qvl_CUtilStdIo* stdIo, int a
   cmdLine.AssignArgVecSysChar(handler, "", argc, argv);
   cmdLine.SetNegativeNumberValues(true);  // "-at -0.5" asks for a time before the range
   const bool bones = cmdLine.ExtractOptBool("-bones");
-  const qvl_CUtilStr atText = cmdLine.ExtractOptStr("-at");
+  bool atGiven = false, maxRotGiven = false, maxTranslGiven = false, shellGiven = false, maxObjGiven = false;
+  const qvl_CUtilStr atText = cmdLine.ExtractOptStr("-at", &atGiven);
   const qvl_CUtilStr jobArg = cmdLine.ExtractOptStr("-job");
   const qvl_CUtilStr refDir = cmdLine.ExtractOptStr("-refdir");
   const qvl_CUtilStr jsonArg = cmdLine.ExtractOptStr("-json");
   const qvl_CUtilStr svgArg = cmdLine.ExtractOptStr("-svg");
-  const qvl_CUtilStr maxRotText = cmdLine.ExtractOptStr("-max-rot-error");
-  const qvl_CUtilStr maxTranslText = cmdLine.ExtractOptStr("-max-transl-error");
-  const qvl_CUtilStr shellText = cmdLine.ExtractOptStr("-shell");
-  const qvl_CUtilStr maxObjText = cmdLine.ExtractOptStr("-max-error");
+  const qvl_CUtilStr maxRotText = cmdLine.ExtractOptStr("-max-rot-error", &maxRotGiven);
+  const qvl_CUtilStr maxTranslText = cmdLine.ExtractOptStr("-max-transl-error", &maxTranslGiven);
+  const qvl_CUtilStr shellText = cmdLine.ExtractOptStr("-shell", &shellGiven);
+  const qvl_CUtilStr maxObjText = cmdLine.ExtractOptStr("-max-error", &maxObjGiven);
   const bool quiet = cmdLine.ExtractOptBool("-quiet");
   cmdLine.ErrorUnknownOpt("-*");
   const qvl_CUtilStr fileArg = cmdLine.GetCurArgStr(1);
@@ -134,12 +152,14 @@ void Inspect::Execute(qvl_CUtilMsgHandler* handler, qvl_CUtilStdIo* stdIo, int a
   };
 
   double at = 0.0, maxRot = 0.0, maxTransl = 0.0, shell = 0.0, maxObj = 0.0;
-  const bool hasAt = ParseNum(handler, "-at", atText, NumRange::kAny, &at);
-  const bool hasMaxRot = ParseNum(handler, "-max-rot-error", maxRotText, NumRange::kAtLeast0, &maxRot);
+  const bool hasAt = ParseNum(handler, "-at", atText, atGiven, NumRange::kAny, &at);
+  const bool hasMaxRot =
+      ParseNum(handler, "-max-rot-error", maxRotText, maxRotGiven, NumRange::kAtLeast0, &maxRot);
   const bool hasMaxTransl =
-      ParseNum(handler, "-max-transl-error", maxTranslText, NumRange::kAtLeast0, &maxTransl);
-  const bool hasShell = ParseNum(handler, "-shell", shellText, NumRange::kAbove0, &shell);
-  const bool hasMaxObj = ParseNum(handler, "-max-error", maxObjText, NumRange::kAtLeast0, &maxObj);
+      ParseNum(handler, "-max-transl-error", maxTranslText, maxTranslGiven, NumRange::kAtLeast0, &maxTransl);
+  const bool hasShell = ParseNum(handler, "-shell", shellText, shellGiven, NumRange::kAbove0, &shell);
+  const bool hasMaxObj =
+      ParseNum(handler, "-max-error", maxObjText, maxObjGiven, NumRange::kAtLeast0, &maxObj);
   if (jobArg.IsEmpty()) {
     if (!svgArg.IsEmpty() || hasMaxRot || hasMaxTransl || hasShell || hasMaxObj) {
       Error(handler, "", "needs_job",
@@ -150,6 +170,7 @@ void Inspect::Execute(qvl_CUtilMsgHandler* handler, qvl_CUtilStdIo* stdIo, int a
 
   // The runtime file; nothing more is done with a broken one.
   const qvl_CUtilStr filePath = qvl_CUtilFilesystem::GetCompletePath(fileArg);
+  std::vector<InputFile> inputs{{"runtime", filePath}};
   {
     qvl_CUtilPtr<qvl_CUtilCachedFile> stream(new qvl_CUtilCachedFile(handler, "", "", filePath, 10, -1));
     if (!LoadRuntimeAnim(handler, filePath, stream.Get(), &anim)) return;
@@ -169,18 +190,24 @@ void Inspect::Execute(qvl_CUtilMsgHandler* handler, qvl_CUtilStdIo* stdIo, int a
         AdoptRef(qvl_CUtilKvtWork::ReadStreamSimple(handler, "", jobStream.Get(), false));
     BoneAnimJob* job = static_cast<BoneAnimJob*>(pool->Alloc(sizeof(BoneAnimJob), alignof(BoneAnimJob)));
     ReadJob(job, handler, pool.Get(), root.Get());
-    BuildErrorReport(handler, pool.Get(), qvl_CUtilFilesystem::GetCompletePath(refDir), *job, anim,
-                     hasShell ? shell : 0.0, &report);
+    const qvl_CUtilStr refDirPath = qvl_CUtilFilesystem::GetCompletePath(refDir);
+    inputs.push_back({"configuration", jobPath});
+    inputs.push_back(
+        {"reference", qvl_CUtilFilesystem::GetAlignedPath(refDirPath, qvl_CUtilStr(job->ref_path))});
+    inputs.push_back(
+        {"animation", qvl_CUtilFilesystem::GetAlignedPath(refDirPath, qvl_CUtilStr(job->anim_path))});
+    BuildErrorReport(handler, pool.Get(), refDirPath, *job, anim, hasShell ? shell : 0.0, &report);
     haveReport = true;
     print(ReportLines(report));
   }
 
   if (!jsonArg.IsEmpty()) {
-    WriteOut(handler, qvl_CUtilFilesystem::GetCompletePath(jsonArg),
-             JsonReport(anim, haveReport ? &report : nullptr));
+    const qvl_CUtilStr jsonPath = qvl_CUtilFilesystem::GetCompletePath(jsonArg);
+    WriteOut(handler, jsonPath, JsonReport(anim, haveReport ? &report : nullptr), inputs);
+    inputs.push_back({"JSON", jsonPath});  // the chart does not replace it
   }
   if (!svgArg.IsEmpty() && haveReport)
-    WriteOut(handler, qvl_CUtilFilesystem::GetCompletePath(svgArg), SvgChart(report));
+    WriteOut(handler, qvl_CUtilFilesystem::GetCompletePath(svgArg), SvgChart(report), inputs);
 
   // The limits, after the report: every bone beyond them is named.
   if (!haveReport) return;

@@ -103,9 +103,14 @@ bool qvl_CUtilCmdLine::ExtractOptBool(const char* name) {
   return value;
 }
 
-qvl_CUtilStr qvl_CUtilCmdLine::ExtractOptStr(const char* name) {
+qvl_CUtilStr qvl_CUtilCmdLine::ExtractOptStr(const char* name, bool* given) {
   qvl_CUtilStr value;
-  for (const Found& f : Extract(name)) value = f.value;
+  bool hasValue = false;
+  for (const Found& f : Extract(name)) {
+    value = f.value;
+    hasValue = f.hasValue;
+  }
+  if (given) *given = hasValue;
   return value;
 }
 

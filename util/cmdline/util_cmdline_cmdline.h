@@ -30,7 +30,9 @@ class qvl_CUtilCmdLine {
 
   // Takes every "name value" pair out of the list; the last one counts. A
   // missing value (as above) is reported and reads "". Absent reads "".
-  qvl_CUtilStr ExtractOptStr(const char* name);
+  // given, when not null, tells whether the option stood on the command line
+  // with a value, so that an empty value ("") can be told from an absent option.
+  qvl_CUtilStr ExtractOptStr(const char* name, bool* given = nullptr);
 
   // Reports every argument left (after the program name) that matches
   // pattern ('*' any run of characters, '?' one character) as an unknown

@@ -3,6 +3,7 @@
 // (parsed as XML), the limits, and every command-line error.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -192,13 +193,30 @@ TEST(AnimInspectMain, CommandLineAndFileErrors) {
       {{"walk.kvt", "-color", "1"}, "[util/cmdline/util_cmdline_cmdline.unknown_opt]"},
       {{"walk.kvt", "-job", "nojob.kvt"}, "nojob.kvt"},
       {{"-quiet", "1"}, "[util/cmdline/util_cmdline_cmdline.missing_arg]"},
+      {{"walk.kvt", "-at", ""}, "error: Option -at takes a number, not \"\"."},
+      {{"walk.kvt", "-max-transl-error", ""}, "error: Option -max-transl-error takes a number of at least 0"},
+      // No output replaces an input, nor the chart the JSON, links followed.
+      {{"walk.kvt", "-json", "walk.kvt"},
+       "error: The destination \"" + dir.Path() + "/walk.kvt\" is the runtime file \"" + dir.Path() +
+           "/walk.kvt\"; it is not written. [tool/animinspect/tool_animinspect_main.dest_is_input]"},
+      {{"walk.kvt", "-json", "link.kvt"}, "/link.kvt\" is the runtime file"},
+      {{"walk.kvt", "-job", "job.kvt", "-refdir", kExampleDir, "-json", "job.kvt"},
+       "is the configuration file"},
+      {{"walk.kvt", "-job", "job.kvt", "-refdir", kExampleDir, "-json", "r.json", "-svg", "r.json"},
+       "/r.json\" is the JSON file"},
   };
+  std::filesystem::create_symlink("walk.kvt", dir / "link.kvt");
+  const std::string walk = qvl_TestDir::ReadFile(dir / "walk.kvt"),
+                    job = qvl_TestDir::ReadFile(dir / "job.kvt");
   for (const Case& c : cases) {
     const qvl_TestOutcome r = Inspect(dir.Path(), c.args);
     EXPECT_EQ(r.exitCode, 1) << c.args[0] << r.err;
     EXPECT_NE(r.err.find(c.err), std::string::npos) << c.err << "\n" << r.err;
   }
-  EXPECT_EQ(dir.List(), (std::vector<std::string>{"bad.kvt", "job.kvt", "walk.kvt"}));
+  EXPECT_EQ(dir.List(), (std::vector<std::string>{"bad.kvt", "job.kvt", "link.kvt", "r.json", "walk.kvt"}));
+  EXPECT_EQ(qvl_TestDir::ReadFile(dir / "walk.kvt"), walk);
+  EXPECT_EQ(qvl_TestDir::ReadFile(dir / "job.kvt"), job);
+  EXPECT_EQ(qvl_TestDir::ReadFile(dir / "r.json").substr(0, 1), "{");
 }
 
 // The example's rest pose and walk in dir, the rest pose changed by edit, and

@@ -151,6 +151,32 @@ TEST(CmdLine, NegativeNumbersAreValuesOnlyWhenSwitchedOn) {
   }
 }
 
+// An empty value is told from an absent option; a missing value is not given.
+TEST(CmdLine, AnEmptyValueIsGiven) {
+  struct Case {
+    std::vector<const char*> args;
+    bool given;
+  } cases[] = {{{"-at", ""}, true},
+               {{"-at", "2"}, true},
+               {{}, false},
+               {{"-at"}, false},
+               {{"-at", "-q"}, false},
+               {{"-at", "", "-at"}, false},
+               {{"-at", "-q", "-at", ""}, true}};
+  for (const Case& c : cases) {
+    std::vector<const char*> argv{"prog"};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    qvl_CUtilPtr<qvl_CUtilMsgHandler> handler(new qvl_CUtilMsgHandler());
+    qvl_CUtilMsgCollector collector;
+    handler->RegisterBack(&collector);
+    qvl_CUtilCmdLine cmd;
+    cmd.AssignArgVecSysChar(handler.Get(), "", static_cast<int>(argv.size()), argv.data());
+    bool given = !c.given;
+    cmd.ExtractOptStr("-at", &given);
+    EXPECT_EQ(given, c.given) << c.args.size();
+  }
+}
+
 TEST(CmdLine, WithoutAHandlerProblemsAreThrown) {
   const char* argv[] = {"prog", "-binary"};
   qvl_CUtilCmdLine cmd;
