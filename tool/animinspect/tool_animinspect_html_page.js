@@ -283,8 +283,10 @@
     cctx.stroke();
     cctx.textAlign = 'right';
     for (const v of [0, top / 2, top]) cctx.fillText(fmt(v), kPad.l - 4, y(v) + 4);
-    cctx.textAlign = 'center';
-    for (const t of [t0, (t0 + t1) / 2, t1]) cctx.fillText(fmt(t, 4) + ' s', chartX(t, w), h - 6);
+    [t0, (t0 + t1) / 2, t1].forEach((t, i) => {
+      cctx.textAlign = ['left', 'center', 'right'][i];
+      cctx.fillText(fmt(t, 4) + ' s', chartX(t, w) + [-4, 0, 4][i], h - 6);
+    });
     cctx.textAlign = 'left';
     // The bound, dashed.
     cctx.setLineDash([5, 4]);
