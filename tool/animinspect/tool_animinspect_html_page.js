@@ -92,8 +92,8 @@
                data.step + 'th is shown (' + nt + ' times).');
   }
   if (!data.hasSkeleton) {
-    notes.push('The reference has no "parent" keys (a flat skeleton): every bone is drawn as a top bone and ' +
-               'the object-space error is not measured.');
+    notes.push('The reference has no "parent" keys (a flat skeleton): every bone is drawn as a top bone ' +
+               'and the object-space error is not measured.');
   }
   document.getElementById('note').textContent = notes.join(' ');
 
@@ -268,7 +268,8 @@
     cctx.font = '11px system-ui, sans-serif';
     cctx.fillStyle = '#444';
     if (!data.hasSkeleton || nt === 0) {
-      cctx.fillText('No object-space error: it needs a skeleton ("parent" keys in the reference).', kPad.l, h / 2);
+      const why = 'No object-space error: it needs a skeleton ("parent" keys in the reference).';
+      cctx.fillText(why, kPad.l, h / 2);
       return;
     }
     let top = Math.max(data.bound * 1.2, 1e-30);
@@ -366,8 +367,10 @@
   function render() {
     slider.value = String(time);
     const ti = timeIndex(time);
-    timeText.textContent = 'time ' + time.toFixed(4) + ' s' + (ti >= 0 ? ' (pose at ' + fmt(times[ti], 6) + ')' : '');
-    keyText.textContent = keyTimes.length ? 'key ' + keyIndex(time) + ' of 0\u2013' + (keyTimes.length - 1) : 'no keys';
+    timeText.textContent =
+        'time ' + time.toFixed(4) + ' s' + (ti >= 0 ? ' (pose at ' + fmt(times[ti], 6) + ')' : '');
+    keyText.textContent =
+        keyTimes.length ? 'key ' + keyIndex(time) + ' of 0\u2013' + (keyTimes.length - 1) : 'no keys';
     errText.textContent = data.hasSkeleton && ti >= 0 ? 'largest error ' + fmt(maxErr[ti]) : '';
     playBtn.textContent = playing ? 'Pause' : 'Play';
     drawView();
@@ -514,8 +517,16 @@
     errors(i) { return Array.from(errs.subarray(i * nb, (i + 1) * nb)); },
     table: data.table,
     seek,
-    select(name) { selected = boneIndex.has(name) ? boneIndex.get(name) : -1; fillTable(); updateChartTitle(); render(); },
-    setErrorColouring(on) { errBox.checked = !!on && data.hasSkeleton; errBox.dispatchEvent(new Event('change')); },
+    select(name) {
+      selected = boneIndex.has(name) ? boneIndex.get(name) : -1;
+      fillTable();
+      updateChartTitle();
+      render();
+    },
+    setErrorColouring(on) {
+      errBox.checked = !!on && data.hasSkeleton;
+      errBox.dispatchEvent(new Event('change'));
+    },
     get time() { return time; },
     get key() { return keyIndex(time); },
   };

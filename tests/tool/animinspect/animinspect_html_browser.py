@@ -201,7 +201,9 @@ def kvt_str(s):
 def write_clip(d):
     """A chain Root -> Tip -> HOSTILE: Root slides along x and turns about z, Tip
     turns about x (which does not move HOSTILE's joint, on Tip's x axis); HOSTILE
-    holds its rest pose. Returns the model positions at key k."""
+    holds its rest pose. rest.kvt has the chain, flat.rest.kvt the same bones
+    without parent keys. Returns the number of keys and model(k, flat): the
+    model position of each bone by name at key k."""
     keys = 11
 
     def angles(k):
@@ -237,14 +239,19 @@ def write_clip(d):
             (HOSTILE, 'Tip', [(k / 10, (0.5, 0.0, 0.0), ident) for k in range(keys)])]
     with open(os.path.join(d, 'rest.kvt'), 'w') as f:
         f.write(doc('rest pose', sum((path(*p) for p in rest), [])))
+    with open(os.path.join(d, 'flat.rest.kvt'), 'w') as f:
+        f.write(doc('rest pose without parents', sum((path(n, None, fr) for n, _, fr in rest), [])))
     with open(os.path.join(d, 'anim.kvt'), 'w') as f:
         f.write(doc('clip', sum((path(n, None, fr) for n, _, fr in anim), [])))
 
-    def model(k):
+    def model(k, flat):
         th = angles(k)[0]
         root = (0.1 * k, 0.0, 0.0)
+        if flat:  # every bone a top bone: its own translation
+            return {'Root': root, 'Tip': (0.0, 1.0, 0.0), HOSTILE: (0.5, 0.0, 0.0)}
         tip = (root[0] - math.sin(th), math.cos(th), 0.0)
-        return [root, tip, (tip[0] + 0.5 * math.cos(th), tip[1] + 0.5 * math.sin(th), 0.0)]
+        end = (tip[0] + 0.5 * math.cos(th), tip[1] + 0.5 * math.sin(th), 0.0)
+        return {'Root': root, 'Tip': tip, HOSTILE: end}
 
     return keys, model
 
@@ -255,7 +262,7 @@ def run(args, cwd):
         raise AssertionError('%s failed (%d):\n%s%s' % (args, r.returncode, r.stdout, r.stderr))
 
 
-def check_page(page, d, name, keys, model, tol, failures):
+def check_page(page, d, name, keys, model, tol, failures, flat=False):
     def fail(msg):
         failures.append('%s: %s' % (name, msg))
 
@@ -263,7 +270,8 @@ def check_page(page, d, name, keys, model, tol, failures):
     failures += ['%s: %s' % (name, p) for p in page.problems()]
     report = json.load(open(os.path.join(d, name + '.json')))
     view = page.eval('({bones: animView.bones, times: animView.times, table: animView.table})')
-    if view['bones'] != ['Root', 'Tip', HOSTILE]:
+    # The skeleton's order, parents first; without one, top bones by name.
+    if view['bones'] != ([HOSTILE, 'Root', 'Tip'] if flat else ['Root', 'Tip', HOSTILE]):
         fail('bones %r' % view['bones'])
     if [round(t * 10) for t in view['times']] != list(range(keys)):
         fail('times %r' % view['times'])
@@ -274,12 +282,18 @@ def check_page(page, d, name, keys, model, tol, failures):
     for i in range(len(view['times'])):
         p = page.eval('animView.poses(%d)' % i)
         for which, t in (('source', 1e-5), ('file', tol)):
-            for b, (got, exp) in enumerate(zip(p[which], model(i))):
+            for bone, got in zip(view['bones'], p[which]):
+                exp = model(i, flat)[bone]
                 if max(abs(g - e) for g, e in zip(got, exp)) > t:
-                    fail('%s pose of bone %d at time %d: %r, not %r' % (which, b, i, got, exp))
-    # The errors the page holds are the report's: their largest per bone.
+                    fail('%s pose of %r at time %d: %r, not %r' % (which, bone, i, got, exp))
+    # The errors the page holds are the report's: their largest per bone. A flat
+    # skeleton has none to show, and the page says why.
+    if page.eval('document.getElementById("errColour").disabled') != flat:
+        fail('error colouring offered: %r' % (not flat))
+    if flat != ('flat skeleton' in page.eval('document.getElementById("note").textContent')):
+        fail('the note on the flat skeleton')
     errs = page.eval('animView.times.map((t, i) => animView.errors(i))')
-    for b, row in enumerate(report['bones']):
+    for b, row in enumerate([] if flat else report['bones']):
         idx = view['bones'].index(row['name'])
         got = max(e[idx] for e in errs)
         if abs(got - row['obj_err_max']) > 1e-6 * max(1.0, row['obj_err_max']):
@@ -301,10 +315,11 @@ def test(d, animinspect, boneanim):
         return SKIP
     os.makedirs(d, exist_ok=True)
     keys, model = write_clip(d)
-    for name, compress in (('plain', 'false'), ('packed', 'true')):
+    for name, rest, compress in (('plain', 'rest', 'false'), ('packed', 'rest', 'true'),
+                                 ('flat', 'flat.rest', 'false')):
         with open(os.path.join(d, name + '.job.kvt'), 'w') as f:
-            f.write('ref_path "rest.kvt"\nanim_path "anim.kvt"\ndo_transl true\ndo_quat true\n'
-                    'compress %s\nidentity_eps_transl 0.0001\nidentity_eps_quat 0.0001\n' % compress)
+            f.write('ref_path "%s.kvt"\nanim_path "anim.kvt"\ndo_transl true\ndo_quat true\n'
+                    'compress %s\nidentity_eps_transl 0.0001\nidentity_eps_quat 0.0001\n' % (rest, compress))
         run([boneanim, name + '.job.kvt', name + '.kvt', '-quiet', '1'], d)
         run([animinspect, name + '.kvt', '-job', name + '.job.kvt', '-json', name + '.json', '-html',
              name + '.html', '-quiet', '1'], d)
@@ -320,6 +335,7 @@ def test(d, animinspect, boneanim):
             check_page(page, d, 'plain', keys, model, 1e-5, failures)
             # Packed translations are within half a step: 2^-9 of 1 per axis, summed down the chain.
             check_page(page, d, 'packed', keys, model, 0.02, failures)
+            check_page(page, d, 'flat', keys, model, 1e-5, failures, flat=True)
             # Two times give two pictures, each with both skeletons' colours.
             shots = []
             for t in ('animView.times[0]', 'animView.times[animView.times.length - 1]'):
@@ -372,7 +388,8 @@ def shot(page_file, png):
             for p in page.problems():
                 print('problem:', p)
             if png:
-                page.eval('animView.setErrorColouring(true); animView.seek(animView.times[animView.times.length >> 1])')
+                page.eval('animView.setErrorColouring(true);'
+                          ' animView.seek(animView.times[animView.times.length >> 1])')
                 with open(png, 'wb') as f:
                     f.write(page.screenshot())
         finally:
