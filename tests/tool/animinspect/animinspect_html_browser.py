@@ -360,6 +360,14 @@ def test(d, animinspect, boneanim):
             t = page.eval('animView.time')
             if abs(t - 0.5) > 0.02:
                 failures.append('a click in the chart\'s middle seeks to %r' % t)
+            # The space bar plays (the time moves on from t, looping) and pauses (it stays).
+            page.key(' ', 'Space')
+            time.sleep(0.3)
+            page.key(' ', 'Space')
+            played = page.eval('animView.time')
+            time.sleep(0.2)
+            if played == t or not 0.0 <= played <= 1.0 or page.eval('animView.time') != played:
+                failures.append('space, 0.3 s, space: time %r, then %r' % (played, page.eval('animView.time')))
             failures += ['after the interaction: %s' % p for p in page.problems()]
         finally:
             browser.close()
