@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tool/animinspect/tool_animinspect_html.h"
 #include "tool/animinspect/tool_animinspect_json.h"
 #include "tool/animinspect/tool_animinspect_report.h"
 #include "tool/animinspect/tool_animinspect_svg.h"
@@ -39,6 +40,7 @@ constexpr const char* kUsage =
     "    [-refdir <refdir>]            Reference directory for the job's paths\n"
     "    [-json <file>]                The summary (and report) as JSON\n"
     "    [-svg <file>]                 The error chart as SVG (needs -job)\n"
+    "    [-html <file>]                A page that plays source and file side by side (needs -job)\n"
     "    [-max-rot-error <degrees>]    Error when a kept bone's rotation error exceeds it\n"
     "    [-max-transl-error <units>]   Error when a kept bone's translation error exceeds it\n"
     "    [-shell <distance>]           Distance from each joint of the object-space error (units)\n"
@@ -117,6 +119,7 @@ struct Inspect {
   qvl_CUtilPtr<qvl_CUtilMemPool> pool;
   RuntimeAnim anim;
   ErrorReport report;
+  ClipPoses poses;  // for -html only
 
   void Execute(qvl_CUtilMsgHandler* handler, qvl_CUtilStdIo* stdIo, int argc, char** argv);
 };
@@ -131,6 +134,7 @@ void Inspect::Execute(qvl_CUtilMsgHandler* handler, qvl_CUtilStdIo* stdIo, int a
   const qvl_CUtilStr refDir = cmdLine.ExtractOptStr("-refdir");
   const qvl_CUtilStr jsonArg = cmdLine.ExtractOptStr("-json");
   const qvl_CUtilStr svgArg = cmdLine.ExtractOptStr("-svg");
+  const qvl_CUtilStr htmlArg = cmdLine.ExtractOptStr("-html");
   const qvl_CUtilStr maxRotText = cmdLine.ExtractOptStr("-max-rot-error", &maxRotGiven);
   const qvl_CUtilStr maxTranslText = cmdLine.ExtractOptStr("-max-transl-error", &maxTranslGiven);
   const qvl_CUtilStr shellText = cmdLine.ExtractOptStr("-shell", &shellGiven);
@@ -161,9 +165,9 @@ void Inspect::Execute(qvl_CUtilMsgHandler* handler, qvl_CUtilStdIo* stdIo, int a
   const bool hasMaxObj =
       ParseNum(handler, "-max-error", maxObjText, maxObjGiven, NumRange::kAtLeast0, &maxObj);
   if (jobArg.IsEmpty()) {
-    if (!svgArg.IsEmpty() || hasMaxRot || hasMaxTransl || hasShell || hasMaxObj) {
+    if (!svgArg.IsEmpty() || !htmlArg.IsEmpty() || hasMaxRot || hasMaxTransl || hasShell || hasMaxObj) {
       Error(handler, "", "needs_job",
-            "Options -svg, -max-rot-error, -max-transl-error, -shell and -max-error need -job.", {});
+            "Options -svg, -html, -max-rot-error, -max-transl-error, -shell and -max-error need -job.", {});
     }
   }
   if (fileArg.IsEmpty()) return;
@@ -196,7 +200,8 @@ void Inspect::Execute(qvl_CUtilMsgHandler* handler, qvl_CUtilStdIo* stdIo, int a
         {"reference", qvl_CUtilFilesystem::GetAlignedPath(refDirPath, qvl_CUtilStr(job->ref_path))});
     inputs.push_back(
         {"animation", qvl_CUtilFilesystem::GetAlignedPath(refDirPath, qvl_CUtilStr(job->anim_path))});
-    BuildErrorReport(handler, pool.Get(), refDirPath, *job, anim, hasShell ? shell : 0.0, &report);
+    BuildErrorReport(handler, pool.Get(), refDirPath, *job, anim, hasShell ? shell : 0.0, &report,
+                     htmlArg.IsEmpty() ? nullptr : &poses);
     haveReport = true;
     print(ReportLines(report));
   }
@@ -206,8 +211,17 @@ void Inspect::Execute(qvl_CUtilMsgHandler* handler, qvl_CUtilStdIo* stdIo, int a
     WriteOut(handler, jsonPath, JsonReport(anim, haveReport ? &report : nullptr), inputs);
     inputs.push_back({"JSON", jsonPath});  // the chart does not replace it
   }
-  if (!svgArg.IsEmpty() && haveReport)
-    WriteOut(handler, qvl_CUtilFilesystem::GetCompletePath(svgArg), SvgChart(report), inputs);
+  if (!svgArg.IsEmpty() && haveReport) {
+    const qvl_CUtilStr svgPath = qvl_CUtilFilesystem::GetCompletePath(svgArg);
+    WriteOut(handler, svgPath, SvgChart(report), inputs);
+    inputs.push_back({"SVG", svgPath});  // nor does the page
+  }
+  if (!htmlArg.IsEmpty() && haveReport) {
+    const PageBound bound =
+        ChoosePageBound(hasMaxObj ? maxObj : -1.0, report.metersPerUnit, poses.restDiagonal);
+    WriteOut(handler, qvl_CUtilFilesystem::GetCompletePath(htmlArg), HtmlPage(anim, report, poses, bound),
+             inputs);
+  }
 
   // The limits, after the report: every bone beyond them is named.
   if (!haveReport) return;

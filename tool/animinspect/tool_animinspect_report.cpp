@@ -68,12 +68,63 @@ std::vector<const BoneReport*> WorstBonesByObjErr(const ErrorReport& report, int
 
 namespace {
 
+// Sets up poses for clip (its bones, the held times) with at most
+// maxPositions positions.
+void StartPoses(const ObjectSpaceClip& clip, int skeletonBoneCnt, std::size_t maxPositions,
+                ClipPoses* poses) {
+  *poses = ClipPoses{};
+  const std::size_t bones = static_cast<std::size_t>(clip.GetBoneCnt());
+  for (int b = 0; b < clip.GetBoneCnt(); ++b) {
+    poses->names.push_back(clip.GetBoneName(b));
+    poses->parents.push_back(clip.GetParent(b));
+  }
+  poses->skeletonBoneCnt = skeletonBoneCnt;
+  const std::vector<float>& times = clip.GetTimes();
+  poses->sourceTimeCnt = times.size();
+  // Positions per time, both skeletons; a limit below one time still holds one.
+  const std::size_t perTime = std::max<std::size_t>(1, 2 * bones);
+  const std::size_t fit = std::max<std::size_t>(1, maxPositions / perTime);
+  poses->step = times.empty() ? 1 : (times.size() + fit - 1) / fit;
+  for (std::size_t i = 0; i < times.size(); i += poses->step) poses->times.push_back(times[i]);
+  const std::size_t held = poses->times.size();
+  poses->source.reserve(held * bones * 3);
+  poses->file.reserve(held * bones * 3);
+  poses->errors.reserve(held * bones);
+  double lo[3] = {0.0, 0.0, 0.0}, hi[3] = {0.0, 0.0, 0.0};
+  const std::span<const PoseD> rest = clip.GetRestModel();
+  for (std::size_t b = 0; b < rest.size(); ++b) {
+    const double p[3] = {rest[b].transl.x, rest[b].transl.y, rest[b].transl.z};
+    for (int a = 0; a < 3; ++a) {
+      lo[a] = b == 0 ? p[a] : std::min(lo[a], p[a]);
+      hi[a] = b == 0 ? p[a] : std::max(hi[a], p[a]);
+    }
+  }
+  poses->restDiagonal = std::sqrt((hi[0] - lo[0]) * (hi[0] - lo[0]) + (hi[1] - lo[1]) * (hi[1] - lo[1]) +
+                                  (hi[2] - lo[2]) * (hi[2] - lo[2]));
+}
+
+// Appends the clip's last Measure to poses.
+void AddPoses(const ObjectSpaceClip& clip, ClipPoses* poses) {
+  const auto add = [](std::span<const PoseD> model, std::vector<float>& out) {
+    for (const PoseD& p : model) {
+      out.push_back(static_cast<float>(p.transl.x));
+      out.push_back(static_cast<float>(p.transl.y));
+      out.push_back(static_cast<float>(p.transl.z));
+    }
+  };
+  add(clip.GetSourceModel(), poses->source);
+  add(clip.GetFileModel(), poses->file);
+  for (const double e : clip.GetErrors()) poses->errors.push_back(static_cast<float>(e));
+}
+
 // The object-space part of the report: every animation bone of report (in
-// its order) posed with the whole skeleton at every source key time.
+// its order) posed with the whole skeleton at every source key time; with
+// poses, the model poses recorded there.
 void MeasureObjectSpace(const JobSource& source, const RuntimeAnim& runtime, double shell,
-                        ErrorReport* report) {
+                        ErrorReport* report, ClipPoses* poses, std::size_t maxPositions) {
   ObjectSpaceClip clip;
   clip.Init(source, runtime);
+  if (poses) StartPoses(clip, source.skeleton.GetBoneCnt(), maxPositions, poses);
   report->hasSkeleton = true;
   if (shell > 0.0) {
     report->shell.distance = shell;
@@ -94,8 +145,10 @@ void MeasureObjectSpace(const JobSource& source, const RuntimeAnim& runtime, dou
   const std::vector<float>& times = clip.GetTimes();
   report->objTimes.assign(times.begin(), times.end());
   for (BoneReport& b : report->bones) b.objErrs.reserve(times.size());
-  for (const float t : times) {
+  for (std::size_t ti = 0; ti < times.size(); ++ti) {
+    const float t = times[ti];
     clip.Measure(t, report->shell.distance);
+    if (poses && ti % poses->step == 0) AddPoses(clip, poses);
     const std::span<const double> errs = clip.GetErrors();
     for (std::size_t i = 0; i < report->bones.size(); ++i) {
       BoneReport& b = report->bones[i];
@@ -127,7 +180,8 @@ void MeasureObjectSpace(const JobSource& source, const RuntimeAnim& runtime, dou
 }  // namespace
 
 void BuildErrorReport(qvl_CUtilMsgHandler* handler, qvl_CUtilMemPool* pool, const qvl_CUtilStr& refdir,
-                      const BoneAnimJob& job, const RuntimeAnim& runtime, double shell, ErrorReport* report) {
+                      const BoneAnimJob& job, const RuntimeAnim& runtime, double shell, ErrorReport* report,
+                      ClipPoses* poses, std::size_t maxPositions) {
   *report = ErrorReport{};
   report->epsTransl = job.identity_eps_transl;
   report->epsQuat = job.identity_eps_quat;
@@ -212,5 +266,19 @@ void BuildErrorReport(qvl_CUtilMsgHandler* handler, qvl_CUtilMemPool* pool, cons
   }
   report->rotErrP99 = NearestRankP99(allRot);
   report->translErrP99 = NearestRankP99(allTransl);
-  if (source.skeleton.HasHierarchy()) MeasureObjectSpace(source, runtime, shell, report);
+  if (source.skeleton.HasHierarchy()) {
+    MeasureObjectSpace(source, runtime, shell, report, poses, maxPositions);
+  } else if (poses) {
+    // A flat skeleton still has poses to show: every bone a top bone. The
+    // errors are recorded but not reported (the report measures none).
+    ObjectSpaceClip clip;
+    clip.Init(source, runtime);
+    StartPoses(clip, source.skeleton.GetBoneCnt(), maxPositions, poses);
+    const double d =
+        shell > 0.0 ? shell : DefaultShellDistance(source.metersPerUnit, clip.GetRestModel()).distance;
+    for (std::size_t ti = 0; ti < clip.GetTimes().size(); ti += poses->step) {
+      clip.Measure(clip.GetTimes()[ti], d);
+      AddPoses(clip, poses);
+    }
+  }
 }

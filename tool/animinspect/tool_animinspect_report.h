@@ -3,6 +3,7 @@
 // and, with a skeleton, the object-space error of every bone.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,30 @@ struct ErrorReport {
   std::string objWorstBone;  // largest objErrMax, ties by name; "" without bones
 };
 
+// The model-space joint positions of the clip's two skeletons (source and
+// runtime file, the poses the object-space error compares) at the source's
+// key times, for the HTML page. A clip with more positions than the page's
+// limit is held at every step-th time only.
+struct ClipPoses {
+  // The clip's bones: the reference's skeleton in its order (parents first),
+  // then the animation's bones that the reference lacks, as top bones.
+  std::vector<std::string> names;
+  std::vector<int> parents;       // −1 for a top bone; parents[i] < i
+  int skeletonBoneCnt = 0;        // the reference's bones (the first names)
+  std::size_t sourceTimeCnt = 0;  // the source's key times
+  std::size_t step = 1;           // every step-th of them is held, the first included
+  std::vector<float> times;       // the held times, ascending
+  // times × bones × 3 (x, y, z), time-major; the file's units.
+  std::vector<float> source;
+  std::vector<float> file;
+  std::vector<float> errors;  // times × bones: each bone's object-space error (file units)
+  double restDiagonal = 0.0;  // of the box around the rest pose's joint positions
+};
+
+// Positions (times × bones × 2 skeletons) a page holds at most; beyond, the
+// page holds every n-th time, the smallest n that fits.
+inline constexpr std::size_t kMaxPagePositions = 2000000;
+
 // The ⌈0.99·N⌉-th smallest of values (nearest rank; the largest when N < 100);
 // 0 for none. Reorders values.
 double NearestRankP99(std::vector<double>& values);
@@ -95,6 +120,9 @@ std::vector<const BoneReport*> WorstBonesByObjErr(const ErrorReport& report, int
 // bone's object-space error is measured at every key time of the animation
 // (ObjectSpaceClip) at shell distance shell (file units) or, for shell ≤ 0,
 // at DefaultShellDistance. Pool memory holds the loaded paths until the
-// caller releases it.
+// caller releases it. With poses, the clip's model poses are also recorded
+// there (for a flat skeleton too, every bone then a top bone), at most
+// maxPositions positions.
 void BuildErrorReport(qvl_CUtilMsgHandler* handler, qvl_CUtilMemPool* pool, const qvl_CUtilStr& refdir,
-                      const BoneAnimJob& job, const RuntimeAnim& runtime, double shell, ErrorReport* report);
+                      const BoneAnimJob& job, const RuntimeAnim& runtime, double shell, ErrorReport* report,
+                      ClipPoses* poses = nullptr, std::size_t maxPositions = kMaxPagePositions);

@@ -184,6 +184,7 @@ TEST(AnimInspectMain, CommandLineAndFileErrors) {
       {{"walk.kvt", "-max-rot-error", "nan"}, "-max-rot-error takes a number of at least 0"},
       {{"walk.kvt", "-svg", "a.svg"}, "need -job. [tool/animinspect/tool_animinspect_main.needs_job]"},
       {{"walk.kvt", "-max-error", "1"}, "need -job. [tool/animinspect/tool_animinspect_main.needs_job]"},
+      {{"walk.kvt", "-html", "a.html"}, "need -job. [tool/animinspect/tool_animinspect_main.needs_job]"},
       {{"walk.kvt", "-shell", "-1"}, "error: Option -shell takes a number greater than 0, not \"-1\"."},
       {{"walk.kvt", "-shell", "0"}, "error: Option -shell takes a number greater than 0, not \"0\"."},
       {{"walk.kvt", "-max-error", "-.5"},
@@ -204,6 +205,9 @@ TEST(AnimInspectMain, CommandLineAndFileErrors) {
        "is the configuration file"},
       {{"walk.kvt", "-job", "job.kvt", "-refdir", kExampleDir, "-json", "r.json", "-svg", "r.json"},
        "/r.json\" is the JSON file"},
+      {{"walk.kvt", "-job", "job.kvt", "-refdir", kExampleDir, "-svg", "r.svg", "-html", "r.svg"},
+       "/r.svg\" is the SVG file"},
+      {{"walk.kvt", "-job", "job.kvt", "-refdir", kExampleDir, "-html", "walk.kvt"}, "is the runtime file"},
   };
   std::filesystem::create_symlink("walk.kvt", dir / "link.kvt");
   const std::string walk = qvl_TestDir::ReadFile(dir / "walk.kvt"),
@@ -213,10 +217,12 @@ TEST(AnimInspectMain, CommandLineAndFileErrors) {
     EXPECT_EQ(r.exitCode, 1) << c.args[0] << r.err;
     EXPECT_NE(r.err.find(c.err), std::string::npos) << c.err << "\n" << r.err;
   }
-  EXPECT_EQ(dir.List(), (std::vector<std::string>{"bad.kvt", "job.kvt", "link.kvt", "r.json", "walk.kvt"}));
+  EXPECT_EQ(dir.List(),
+            (std::vector<std::string>{"bad.kvt", "job.kvt", "link.kvt", "r.json", "r.svg", "walk.kvt"}));
   EXPECT_EQ(qvl_TestDir::ReadFile(dir / "walk.kvt"), walk);
   EXPECT_EQ(qvl_TestDir::ReadFile(dir / "job.kvt"), job);
   EXPECT_EQ(qvl_TestDir::ReadFile(dir / "r.json").substr(0, 1), "{");
+  EXPECT_EQ(qvl_TestDir::ReadFile(dir / "r.svg").substr(0, 5), "<?xml");
 }
 
 // The example's rest pose and walk in dir, the rest pose changed by edit, and
