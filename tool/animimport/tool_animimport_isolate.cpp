@@ -97,12 +97,16 @@ std::string ReadInChild(const std::string& path, const ReaderFunc& read) {
   }
 }
 
-std::string LimitsText(const ReaderLimits& limits) {
-  const std::string memory = qvl_ProcAddressLimitPossible()
-                                 ? std::to_string(limits.memoryMiB) + " MiB of address space (-max-memory)"
-                                 : "no limit of address space (not in a build with the address sanitizer)";
-  return " It ran in a child process with " + memory + ", " + std::to_string(kReaderStackBytes >> 20) +
-         " MiB of stack and " + std::to_string(limits.cpuSeconds) + " s of processor time (-max-seconds).";
+// The limits a child ran under, as a sentence that says how to raise them.
+std::string LimitsText(const qvl_CUtilProcLimits& applied) {
+  const std::string memory =
+      applied.addressBytes
+          ? std::to_string(applied.addressBytes >> 20) + " MiB of address space (-max-memory)"
+      : qvl_ProcAddressLimitPossible()
+          ? "no limit of address space"
+          : "no limit of address space (none is set in a build with the address sanitizer)";
+  return " It ran in a child process with " + memory + ", " + std::to_string(applied.stackBytes >> 20) +
+         " MiB of stack and " + std::to_string(applied.cpuSeconds) + " s of processor time (-max-seconds).";
 }
 
 }  // namespace
@@ -136,23 +140,24 @@ bool ReadIsolated(qvl_CUtilMsgHandler* handler, const std::string& path, const s
                   "The " + readerName + " could not be started for the file: " + end.problem + ".");
     case End::kWallTime:
       return fail("reader_time", stopped + "it had not finished after " + std::to_string(proc.wallSeconds) +
-                                     " s (twice its processor time and 5 s)." + LimitsText(limits));
+                                     " s (twice its processor time and 5 s)." + LimitsText(end.applied));
     case End::kTooLarge:
       return fail("reader_memory", stopped + "it handed back more than " + std::to_string(limits.memoryMiB) +
-                                       " MiB." + LimitsText(limits));
+                                       " MiB." + LimitsText(end.applied));
     case End::kSignal:
       if (end.signal == SIGXCPU || end.signal == SIGKILL)
-        return fail("reader_time",
-                    stopped + qvl_ProcSignalText(end.signal) + " while reading, at its limit of " +
-                        std::to_string(limits.cpuSeconds) + " s of processor time." + LimitsText(limits));
+        return fail("reader_time", stopped + qvl_ProcSignalText(end.signal) +
+                                       " while reading, at its limit of " +
+                                       std::to_string(end.applied.cpuSeconds) + " s of processor time." +
+                                       LimitsText(end.applied));
       return fail("reader_stopped",
-                  stopped + qvl_ProcSignalText(end.signal) + " while reading." + LimitsText(limits));
+                  stopped + qvl_ProcSignalText(end.signal) + " while reading." + LimitsText(end.applied));
     case End::kExited:
       break;
   }
   if (end.exitCode != 0)
     return fail("reader_stopped", stopped + "it exited with status " + std::to_string(end.exitCode) +
-                                      " while reading." + LimitsText(limits));
+                                      " while reading." + LimitsText(end.applied));
 
   ModelIn in(end.result);
   std::uint32_t magic = 0;
@@ -194,8 +199,8 @@ bool ReadIsolated(qvl_CUtilMsgHandler* handler, const std::string& path, const s
     case kThrownOther:
       throw qvl_CUtilExceptionUnknown();
     case kNoMemory:
-      return fail("reader_memory",
-                  "The " + readerName + " ran out of memory while reading the file." + LimitsText(limits));
+      return fail("reader_memory", "The " + readerName + " ran out of memory while reading the file." +
+                                       LimitsText(end.applied));
     default:
       return false;
   }

@@ -123,6 +123,7 @@ bool CheckOutputSize(qvl_CUtilMsgHandler* handler, const std::string& src, const
 // The name of the reader ext selects, for messages: "glTF reader", "FBX reader".
 std::string ReaderName(const std::string& ext) {
   if (ext == ".gltf" || ext == ".glb") return "glTF reader";
+  if (ext == ".dae") return "Collada reader";
   std::string name;
   for (char c : ext.substr(ext.empty() ? 0 : 1))
     name += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;

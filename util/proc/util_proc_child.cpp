@@ -23,16 +23,17 @@
 
 namespace {
 
-// Lowers the soft and hard limit of resource to value (never above the hard
-// limit the process already has); soft may be set below the hard one.
-void Lower(int resource, rlim_t soft, rlim_t hard) {
+// value lowered to the hard limit of resource the process has.
+std::uint64_t Capped(int resource, std::uint64_t value) {
   struct rlimit cur;
-  if (::getrlimit(resource, &cur) != 0) return;
-  if (cur.rlim_max != RLIM_INFINITY) {
-    soft = soft < cur.rlim_max ? soft : cur.rlim_max;
-    hard = hard < cur.rlim_max ? hard : cur.rlim_max;
-  }
-  struct rlimit lim = {soft, hard};
+  if (::getrlimit(resource, &cur) != 0 || cur.rlim_max == RLIM_INFINITY) return value;
+  return value && value < cur.rlim_max ? value : cur.rlim_max;
+}
+
+// Sets the soft and hard limit of resource, each lowered to the hard limit
+// the process has (a process may not raise it).
+void Lower(int resource, std::uint64_t soft, std::uint64_t hard) {
+  struct rlimit lim = {Capped(resource, soft), Capped(resource, hard)};
   ::setrlimit(resource, &lim);
 }
 
@@ -90,7 +91,10 @@ std::string qvl_ProcSignalText(int sig) {
 qvl_CUtilProcOutcome qvl_ProcRunChild(const qvl_CUtilProcLimits& limits,
                                       const std::function<std::string()>& work) {
   qvl_CUtilProcOutcome out;
-  out.addressLimitApplied = limits.addressBytes != 0 && qvl_ProcAddressLimitPossible();
+  out.applied = limits;
+  out.applied.stackBytes = Capped(RLIMIT_STACK, limits.stackBytes);
+  out.applied.addressBytes = qvl_ProcAddressLimitPossible() ? Capped(RLIMIT_AS, limits.addressBytes) : 0;
+  out.applied.cpuSeconds = static_cast<unsigned>(Capped(RLIMIT_CPU, limits.cpuSeconds));
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) {
     out.problem = std::string("no pipe: ") + std::strerror(errno);

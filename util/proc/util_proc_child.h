@@ -30,7 +30,10 @@ struct qvl_CUtilProcOutcome {
   int signal = 0;
   std::string result;
   std::string problem;
-  bool addressLimitApplied = false;  // false in a build with the address sanitizer (see below)
+  // The limits the child ran under: those asked for, lowered to the hard
+  // limits the parent has; addressBytes 0 in a build with the address
+  // sanitizer (see below) or where neither sets one.
+  qvl_CUtilProcLimits applied;
 };
 
 // True when this build runs under the address sanitizer, whose shadow memory
