@@ -23,7 +23,7 @@ enum Outcome : std::uint32_t {
   kRead = 1,        // it returned true; the model follows
   kThrownMsg = 2,   // it threw a message, which follows
   kThrownStd = 3,   // it threw a standard exception, as a message
-  kNoMemory = 4,    // it ran out of memory
+  kNoMemory = 4,    // it ran out of memory (it failed after an allocation failed)
   kThrownOther = 5  // it threw something else
 };
 
@@ -57,8 +57,18 @@ qvl_CUtilMsg GetMsg(ModelIn& in) {
   return msg;
 }
 
+// Set in the child when an allocation failed: the libraries catch the
+// exception and give a reason of their own, which then does not tell the limit.
+bool g_allocFailed = false;
+
+void OnAllocFailure() {
+  g_allocFailed = true;
+  throw std::bad_alloc();
+}
+
 // The child's side: reads, then encodes messages, outcome and model.
 std::string ReadInChild(const std::string& path, const ReaderFunc& read) {
+  std::set_new_handler(OnAllocFailure);
   Recorder recorder;
   qvl_CUtilPtr<qvl_CUtilMsgHandler> handler(new qvl_CUtilMsgHandler());
   handler->RegisterBack(&recorder);
@@ -76,6 +86,7 @@ std::string ReadInChild(const std::string& path, const ReaderFunc& read) {
   } catch (...) {
     outcome = kThrownOther;
   }
+  if (g_allocFailed && outcome == kFailed) outcome = kNoMemory;
   try {
     ModelOut out;
     out(kResultMagic);
