@@ -9,6 +9,7 @@
 #include "tests/fuzz/fuzz_check.h"
 #include "tests/util/kvt/util_kvt_test_util.h"
 #include "tool/animimport/tool_animimport_gltf.h"
+#include "tool/animimport/tool_animimport_limits.h"
 #include "tool/animimport/tool_animimport_sample.h"
 #include "tool/animimport/tool_animimport_write.h"
 #include "util/file/util_file_stream.h"
@@ -184,7 +185,10 @@ int QvlFuzzAnimImportGltf(const std::uint8_t* data, std::size_t size) {
   for (const Clip& clip : model.clips) {
     double start = 0, end = 0;
     ClipRange(clip, &start, &end);
-    if (fps > 0 && ResampleCnt(start, end, fps) * clip.tracks.size() > 100000) continue;
+    // The run refuses more frames per joint before it resamples (too_many_frames).
+    if (fps > 0 && ((end - start) * fps > kMaxResampledFrames ||
+                    ResampleCnt(start, end, fps) * clip.tracks.size() > 100000))
+      continue;
     std::string problem;
     const std::size_t n = write([&](qvl_CUtilKvtSeqWrite* w) {
       return WriteClipFile(w, model, joints, clip, start, end, fps, 1.0, &problem);

@@ -91,6 +91,8 @@ bool GltfReader::ReadAccessor(int index, int width, const std::string& where, st
     return Fail(what + " reaches beyond its buffer.");
   }
   out->resize(cnt * width);
+  // An empty accessor reads nothing: its offset, unchecked then, is not applied.
+  if (cnt == 0) return true;
   const unsigned char* base = data.data() + view.byteOffset + acc.byteOffset;
   for (std::size_t i = 0; i < cnt; ++i) {
     const unsigned char* e = base + i * stride;
