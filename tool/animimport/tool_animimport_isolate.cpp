@@ -156,7 +156,11 @@ bool ReadIsolated(qvl_CUtilMsgHandler* handler, const std::string& path, const s
       return fail("reader_memory", stopped + "it handed back more than " + std::to_string(limits.memoryMiB) +
                                        " MiB." + LimitsText(end.applied));
     case End::kSignal:
-      if (end.signal == SIGXCPU || end.signal == SIGKILL)
+      // SIGKILL comes with the hard limit of processor time, a second after
+      // SIGXCPU, or from the system (out of memory): the time used tells them apart
+      // (it is counted more finely than the limit, which may come a little early).
+      if (end.signal == SIGXCPU ||
+          (end.signal == SIGKILL && end.applied.cpuSeconds && end.cpuUsed + 0.5 >= end.applied.cpuSeconds))
         return fail("reader_time", stopped + qvl_ProcSignalText(end.signal) +
                                        " while reading, at its limit of " +
                                        std::to_string(end.applied.cpuSeconds) + " s of processor time." +
@@ -186,9 +190,10 @@ bool ReadIsolated(qvl_CUtilMsgHandler* handler, const std::string& path, const s
   std::uint32_t outcome = kFailed;
   in(outcome);
   qvl_CUtilMsg thrown;
+  if (outcome > kThrownOther) in.Fail("an outcome " + std::to_string(outcome));
   if (outcome == kThrownMsg || outcome == kThrownStd) thrown = GetMsg(in);
-  SourceModel read_model;
-  if (in.Ok() && outcome == kRead) DecodeModel(&in, &read_model);
+  SourceModel decoded;
+  if (in.Ok() && outcome == kRead) DecodeModel(&in, &decoded);
   if (in.Ok() && outcome != kRead && !in.AtEnd()) in.Fail("bytes follow the result");
   if (!in.Ok())
     return fail("bad_result",
@@ -201,7 +206,7 @@ bool ReadIsolated(qvl_CUtilMsgHandler* handler, const std::string& path, const s
   }
   switch (outcome) {
     case kRead:
-      *model = std::move(read_model);
+      *model = std::move(decoded);
       return true;
     case kThrownMsg:
       throw thrown;

@@ -146,8 +146,11 @@ qvl_CUtilProcOutcome qvl_ProcRunChild(const qvl_CUtilProcLimits& limits,
   ::close(fds[0]);
   if (killed) ::kill(pid, SIGKILL);
   int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  struct rusage usage = {};
+  while (::wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
   }
+  out.cpuUsed = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
   if (killed) {
     out.result.clear();
     return out;

@@ -30,6 +30,7 @@ struct qvl_CUtilProcOutcome {
   int signal = 0;
   std::string result;
   std::string problem;
+  double cpuUsed = 0.0;  // the processor time the child used (user and system), seconds
   // The limits the child ran under: those asked for, lowered to the hard
   // limits the parent has; addressBytes 0 in a build with the address
   // sanitizer (see below) or where neither sets one.

@@ -117,6 +117,10 @@ TEST(UtilProcChild, EveryWayOfEndingIsTold) {
     if (c.end == End::kSignal) {
       EXPECT_EQ(out.signal, c.codeOrSignal) << c.name;
     }
+    if (c.limits.cpuSeconds) {
+      // The limit is counted in ticks, the time used more finely: it may read a little less.
+      EXPECT_GE(out.cpuUsed, c.limits.cpuSeconds - 0.5) << c.name;
+    }
   }
   // The same work without the limits goes through.
   EXPECT_EQ(qvl_ProcRunChild({}, [] { return std::to_string(Recurse(512)); }).end, End::kExited);
