@@ -47,15 +47,6 @@ TEST(UtilProcChild, EveryWayOfEndingIsTold) {
        0,
        std::string(8 << 20, 'x')},
       {"exception", {}, []() -> std::string { throw 1; }, End::kExited, 125, ""},
-      {"segfault",
-       {},
-       []() -> std::string {
-         ::raise(SIGSEGV);
-         return "";
-       },
-       End::kSignal,
-       SIGSEGV,
-       ""},
       {"abort", {}, []() -> std::string { std::abort(); }, End::kSignal, SIGABRT, ""},
       {"processor time",
        {0, 0, 1, 30, 0},
@@ -82,6 +73,15 @@ TEST(UtilProcChild, EveryWayOfEndingIsTold) {
        ""},
   };
   if (!asan) {
+    cases.push_back({"segfault",
+                     {},
+                     []() -> std::string {
+                       ::raise(SIGSEGV);
+                       return "";
+                     },
+                     End::kSignal,
+                     SIGSEGV,
+                     ""});
     // An allocation beyond the address space fails as bad_alloc in the child only.
     cases.push_back({"address space",
                      {256u << 20, 0, 0, 0, 0},
@@ -96,12 +96,22 @@ TEST(UtilProcChild, EveryWayOfEndingIsTold) {
                      End::kExited,
                      0,
                      "no memory"});
-    // The sanitizer reports a stack overflow itself and exits with status 1.
     cases.push_back({"stack",
                      {0, 1u << 20, 0, 0, 0},
                      [] { return std::to_string(Recurse(4096)); },
                      End::kSignal,
                      SIGSEGV,
+                     ""});
+  } else {
+    // The sanitizer reports a fault itself and exits with status 1.
+    cases.push_back({"segfault under the sanitizer",
+                     {},
+                     []() -> std::string {
+                       ::raise(SIGSEGV);
+                       return "";
+                     },
+                     End::kExited,
+                     1,
                      ""});
   }
   for (const Case& c : cases) {
