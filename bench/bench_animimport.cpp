@@ -1,6 +1,7 @@
 // Benchmark of animimport: the whole import (read, sample, write text path
 // files) of every real file and of a generated large BVH, next to the time
-// the reading library alone needs to load the same file, with peak memory.
+// the reading library alone needs to load the same file, with peak memory;
+// then the cost of reading each glTF, FBX and Collada file in a child process.
 #include <assimp/scene.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -17,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "tool/animimport/tool_animimport_assimp.h"
+#include "tool/animimport/tool_animimport_gltf.h"
 #include "tool/animimport/tool_animimport_run.h"
 
 namespace {
@@ -105,6 +108,57 @@ bool Import(const std::string& path, const std::string& dest) {
   return RunImport(handler.Get(), opt, [](const std::string&) {}) == 0;
 }
 
+// The best of repeats reads of path through ReadIsolated, in this process or
+// in a child, in seconds; negative when a read failed.
+double BestRead(const std::string& path, bool inProcess, int repeats) {
+  const std::string ext = path.substr(path.find_last_of('.'));
+  const ReaderFunc read = ext == ".gltf" || ext == ".glb" ? ReaderFunc(ReadGltf) : ReaderFunc(ReadAssimp);
+  ReaderLimits limits;
+  limits.inProcess = inProcess;
+  double best = 1e30;
+  for (int r = 0; r < repeats; ++r) {
+    qvl_CUtilPtr<qvl_CUtilMsgHandler> handler(new qvl_CUtilMsgHandler());
+    SourceModel model;
+    const auto t0 = std::chrono::steady_clock::now();
+    if (!ReadIsolated(handler.Get(), path, "reader", limits, read, &model)) return -1;
+    best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+  }
+  return best;
+}
+
+// The reading of every file that goes through the outside libraries, with and
+// without the child process: fork, limits, the model's encoding, the pipe.
+void IsolationCost(const std::string& real) {
+  constexpr int kReadRepeats = 20;
+  const std::vector<std::string> files = {"gltf-cesiumman/CesiumMan.glb",
+                                          "gltf-fox/Fox.gltf",
+                                          "gltf-fox/Fox.glb",
+                                          "fbx-assimp-tests/animation_with_skeleton.fbx",
+                                          "fbx-assimp-tests/huesitos.fbx",
+                                          "blender-samples/a_humanoid.glb",
+                                          "blender-samples/a_humanoid.fbx",
+                                          "blender-samples/a_humanoid.dae",
+                                          "blender-samples/b_scale001.glb",
+                                          "blender-samples/b_scale001.fbx",
+                                          "blender-samples/b_scale001.dae",
+                                          "blender-samples/c_twoclips.glb",
+                                          "blender-samples/c_twoclips.fbx",
+                                          "blender-samples/c_twoclips.dae"};
+  std::printf("\n| file | size MB | read in process ms | read in a child ms | cost ms |\n");
+  std::printf("|---|---:|---:|---:|---:|\n");
+  for (const std::string& rel : files) {
+    const std::string f = real + "/" + rel;
+    if (!std::filesystem::exists(f)) {
+      std::printf("| %s | missing |\n", rel.c_str());
+      continue;
+    }
+    const double here = BestRead(f, true, kReadRepeats);
+    const double child = BestRead(f, false, kReadRepeats);
+    std::printf("| %s | %.2f | %.2f | %.2f | %.2f |\n", std::filesystem::path(f).filename().c_str(),
+                std::filesystem::file_size(f) / 1048576.0, here * 1e3, child * 1e3, (child - here) * 1e3);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -148,5 +202,6 @@ int main(int argc, char** argv) {
   }
   std::error_code ec;
   std::filesystem::remove_all(tmp, ec);
+  IsolationCost(real);
   return 0;
 }

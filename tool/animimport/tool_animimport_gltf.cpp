@@ -24,6 +24,8 @@ class GltfReader {
  public:
   GltfReader(qvl_CUtilMsgHandler* handler, const std::string& path) : m_handler(handler), m_path(path) {}
   bool Read(SourceModel* model);
+  // The model from a parsed file: nodes, then one clip per animation.
+  bool Convert(tinygltf::Model gltf, SourceModel* model);
 
  private:
   bool Fail(const std::string& text) {
@@ -89,6 +91,8 @@ bool GltfReader::ReadAccessor(int index, int width, const std::string& where, st
     return Fail(what + " reaches beyond its buffer.");
   }
   out->resize(cnt * width);
+  // An empty accessor reads nothing: its offset, unchecked then, is not applied.
+  if (cnt == 0) return true;
   const unsigned char* base = data.data() + view.byteOffset + acc.byteOffset;
   for (std::size_t i = 0; i < cnt; ++i) {
     const unsigned char* e = base + i * stride;
@@ -255,6 +259,11 @@ bool GltfReader::Read(SourceModel* model) {
   }
   if (!ok)
     return Fail("The glTF file cannot be read: " + (err.empty() ? std::string("no reason given") : err));
+  return Convert(std::move(m_gltf), model);
+}
+
+bool GltfReader::Convert(tinygltf::Model gltf, SourceModel* model) {
+  m_gltf = std::move(gltf);
   if (!ReadNodes(model)) return false;
   for (std::size_t a = 0; a < m_gltf.animations.size(); ++a) {
     if (!ReadClip(m_gltf.animations[a], static_cast<int>(a), model)) return false;
@@ -267,4 +276,10 @@ bool GltfReader::Read(SourceModel* model) {
 bool ReadGltf(qvl_CUtilMsgHandler* handler, const std::string& path, SourceModel* model) {
   GltfReader reader(handler, path);
   return reader.Read(model);
+}
+
+bool ReadGltfModel(qvl_CUtilMsgHandler* handler, const std::string& path, tinygltf::Model gltf,
+                   SourceModel* model) {
+  GltfReader reader(handler, path);
+  return reader.Convert(std::move(gltf), model);
 }

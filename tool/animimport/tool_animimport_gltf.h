@@ -6,6 +6,10 @@
 
 #include "tool/animimport/tool_animimport_model.h"
 
+namespace tinygltf {
+struct Model;
+}  // namespace tinygltf
+
 // Reads the glTF file at path (a complete path; the extension .glb selects
 // the binary container) into model: every node of the file (parents before
 // children; an unnamed node is called "node<INDEX>"), its rest transform
@@ -18,3 +22,8 @@
 // level 2 with the context path, naming the animation, channel or accessor;
 // false then. The loader's warnings become warnings (level 5).
 bool ReadGltf(qvl_CUtilMsgHandler* handler, const std::string& path, SourceModel* model);
+
+// The part of ReadGltf after the loader: gltf, a parsed file, into model
+// with the same checks and reports (path names the file in them).
+bool ReadGltfModel(qvl_CUtilMsgHandler* handler, const std::string& path, tinygltf::Model gltf,
+                   SourceModel* model);

@@ -27,3 +27,10 @@ constexpr std::uint64_t kMaxGltfTotalBytes = std::uint64_t(2) << 30;
 
 // A node's path in messages names at most this many of its nearest ancestors.
 constexpr int kMaxNodePathParts = 32;
+
+// The child process that runs the glTF loader or the asset library on a
+// file: its address space in MiB and processor time in seconds by default
+// (-max-memory and -max-seconds change them), and its stack.
+constexpr std::uint64_t kReaderMemoryMiB = 4096;
+constexpr unsigned kReaderCpuSeconds = 120;
+constexpr std::uint64_t kReaderStackBytes = std::uint64_t(64) << 20;

@@ -30,6 +30,9 @@ constexpr const char* kUsage[] = {
     "    [-binary <bool>]              Write the path files binary\n",
     "    [-quiet <bool>]               Only display warnings and errors\n",
     "    [-list <bool>]                List clips and joints, write nothing\n",
+    "    [-max-memory <MiB>]           Address space of the glTF and asset library readers (4096)\n",
+    "    [-max-seconds <s>]            Processor time of the glTF and asset library readers (120)\n",
+    "    [-in-process <bool>]          Run those readers in this process, without limits\n",
 };
 
 // A positive finite number from an option's text; reports and gives false otherwise.
@@ -48,6 +51,23 @@ bool ParsePositive(qvl_CUtilMsgHandler* handler, const char* option, const qvl_C
   return false;
 }
 
+// A whole number from 1 to max from an option's text; reports and gives false otherwise.
+template <class T>
+bool ParseWhole(qvl_CUtilMsgHandler* handler, const char* option, const qvl_CUtilStr& text, T max, T* value) {
+  const char* b = text.GetChars();
+  const char* e = b + text.GetLen();
+  const auto [ptr, ec] = std::from_chars(b, e, *value);
+  if (ec == std::errc() && ptr == e && b != e && *value >= 1 && *value <= max) return true;
+  qvl_CUtilMsg msg("tool/animimport/tool_animimport_main.bad_limit",
+                   "The value \"[2]\" of option [1] is not a whole number from 1 to [3].");
+  msg.AddInfo("");
+  msg.AddInfo(option);
+  msg.AddInfo(text);
+  msg.AddInfo(std::to_string(max).c_str());
+  qvl_CUtilMsgHandler::ReportError(handler, msg);
+  return false;
+}
+
 // The run for a command line with at least one argument; returns the exit code.
 int Run(int argc, char** argv) {
   qvl_CUtilPtr<qvl_CUtilStdIo> stdIo(new qvl_CUtilStdIo());
@@ -61,10 +81,13 @@ int Run(int argc, char** argv) {
     const qvl_CUtilStr clip = cmdLine.ExtractOptStr("-clip");
     const qvl_CUtilStr fps = cmdLine.ExtractOptStr("-fps");
     const qvl_CUtilStr scale = cmdLine.ExtractOptStr("-scale");
+    const qvl_CUtilStr maxMemory = cmdLine.ExtractOptStr("-max-memory");
+    const qvl_CUtilStr maxSeconds = cmdLine.ExtractOptStr("-max-seconds");
     ImportOptions opt;
     opt.binary = cmdLine.ExtractOptBool("-binary");
     const bool quiet = cmdLine.ExtractOptBool("-quiet");
     opt.list = cmdLine.ExtractOptBool("-list");
+    opt.reader.inProcess = cmdLine.ExtractOptBool("-in-process");
     cmdLine.ErrorUnknownOpt("-*");
     const qvl_CUtilStr srcArg = cmdLine.GetCurArgStr(1);
     const qvl_CUtilStr destArg = cmdLine.GetCurArgStr(2);
@@ -77,6 +100,11 @@ int Run(int argc, char** argv) {
     opt.clip = clip.GetChars();
     if (!fps.IsEmpty()) ParsePositive(handler.Get(), "-fps", fps, &opt.fps);
     if (!scale.IsEmpty()) ParsePositive(handler.Get(), "-scale", scale, &opt.scale);
+    // At most 1 TiB and about 11 days: beyond them a limit would mean none.
+    if (!maxMemory.IsEmpty())
+      ParseWhole<std::uint64_t>(handler.Get(), "-max-memory", maxMemory, 1u << 20, &opt.reader.memoryMiB);
+    if (!maxSeconds.IsEmpty())
+      ParseWhole<unsigned>(handler.Get(), "-max-seconds", maxSeconds, 1'000'000, &opt.reader.cpuSeconds);
     // A command line with errors imports nothing: the options would not be what was asked.
     if (stdIo->GetErrorCnt() == 0) {
       opt.src = qvl_CUtilFilesystem::GetCompletePath(srcArg).GetChars();

@@ -120,8 +120,20 @@ bool CheckOutputSize(qvl_CUtilMsgHandler* handler, const std::string& src, const
   return ok;
 }
 
-// Reads the source with the reader its extension selects.
-bool ReadSource(qvl_CUtilMsgHandler* handler, const std::string& src, SourceModel* model) {
+// The name of the reader ext selects, for messages: "glTF reader", "FBX reader".
+std::string ReaderName(const std::string& ext) {
+  if (ext == ".gltf" || ext == ".glb") return "glTF reader";
+  if (ext == ".dae") return "Collada reader";
+  std::string name;
+  for (char c : ext.substr(ext.empty() ? 0 : 1))
+    name += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+  return name.empty() ? "asset library's reader" : name + " reader";
+}
+
+// Reads the source with the reader its extension selects; the third-party
+// readers in a child process under limits.
+bool ReadSource(qvl_CUtilMsgHandler* handler, const std::string& src, const ReaderLimits& limits,
+                SourceModel* model) {
   const std::string ext = Extension(src);
   if (ext == ".bvh") {
     qvl_CUtilPtr<qvl_CUtilCachedFile> file(new qvl_CUtilCachedFile(handler, "", "", src.c_str(), 10, -1));
@@ -137,8 +149,8 @@ bool ReadSource(qvl_CUtilMsgHandler* handler, const std::string& src, SourceMode
     return false;
   }
   ::close(fd);
-  if (ext == ".gltf" || ext == ".glb") return ReadGltf(handler, src, model);
-  return ReadAssimp(handler, src, model);
+  const bool gltf = ext == ".gltf" || ext == ".glb";
+  return ReadIsolated(handler, src, ReaderName(ext), limits, gltf ? ReadGltf : ReadAssimp, model);
 }
 
 }  // namespace
@@ -156,7 +168,7 @@ int RunImport(qvl_CUtilMsgHandler* handler, const ImportOptions& opt,
   const std::string& src = opt.src;
   Say(handler, qvl_MsgLevelInfo, "", "importing", "Importing \"" + src + "\"...");
   SourceModel model;
-  if (!ReadSource(handler, src, &model) || counter.m_cnt > 0) return counter.m_cnt;
+  if (!ReadSource(handler, src, opt.reader, &model) || counter.m_cnt > 0) return counter.m_cnt;
 
   const JointSet joints = SelectJoints(model);
   const std::vector<std::string> names = NameClips(model, Stem(src));

@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+#include "tool/animimport/tool_animimport_isolate.h"
 #include "tool/animimport/tool_animimport_limits.h"
 #include "util/msg/util_msg_handler.h"
 
@@ -16,6 +17,7 @@ struct ImportOptions {
   double scale = 1.0;   // factor on every translation (source units to output units)
   bool binary = false;  // path files in the binary encoding
   bool list = false;    // list clips and joints, write nothing
+  ReaderLimits reader;  // the child process of the glTF loader and the asset library
 };
 
 // Runs one import. Information goes to handler at level 1, warnings at level

@@ -122,6 +122,28 @@ void Generate(const qvl_TestDir& dir, const std::string& cwd) {
   std::string bigJson = Glb(json, KeyBytes(1));
   bigJson[15] = '\x7f';  // the JSON chunk's length far beyond the file
   write("json-chunk-past-the-end.glb", bigJson);
+  // Nesting far deeper than any reader's stack: each must end in the child.
+  constexpr std::size_t kDeep = 2'000'000;
+  write("extras-nested-deep.gltf",
+        "{\"asset\": {\"version\": \"2.0\"}, \"extras\": " + std::string(kDeep, '[') +
+            std::string(kDeep, ']') + ", \"nodes\": [{\"name\": \"a\"}]}");
+  std::string scopes;
+  for (std::size_t i = 0; i < kDeep / 2; ++i) scopes += "A:{";
+  write("fbx-ascii-nested-deep.fbx",
+        "; FBX 7.4.0 project file\nFBXHeaderExtension:  {\n FBXHeaderVersion: 1003\n FBXVersion: 7400\n}\n"
+        "Objects:  {\n" +
+            scopes + std::string(kDeep / 2, '}') + "}\n");
+  // Binary records, each holding the next: end offset, no properties, name "A";
+  // every record but the innermost closes with a 13-byte null record.
+  const std::size_t records = kDeep / 2;
+  std::string fbx = std::string("Kaydara FBX Binary  \0\x1a\0", 23) + U32(7400);
+  const std::size_t first = fbx.size(), last = first + 14 * records;
+  for (std::size_t i = 0; i < records; ++i)
+    fbx += U32(static_cast<std::uint32_t>(last + 13 * (records - 1 - i))) + U32(0) + U32(0) +
+           "\x01"
+           "A";
+  fbx += std::string(13 * records, '\0');
+  write("fbx-binary-nested-deep.fbx", fbx);
 }
 
 TEST(AnimImportHostile, EveryCaseEndsWithAnErrorNamingTheFileAndWritesNothing) {
@@ -150,7 +172,7 @@ TEST(AnimImportHostile, EveryCaseEndsWithAnErrorNamingTheFileAndWritesNothing) {
     EXPECT_EQ(run.List(), runBefore) << file << ": something was written or left";
     ++cases;
   }
-  EXPECT_GE(cases, 20);
+  EXPECT_GE(cases, 30);
 }
 
 // Long chains and many clips of one name stay linear: within the processor

@@ -31,7 +31,8 @@ TEST(AnimImportMain, UsageListsEveryOption) {
   const qvl_TestOutcome r = RunImport(dir, {});
   EXPECT_EQ(r.exitCode, 0);
   for (const char* opt :
-       {"<src-file>", "<dest-dir>", "-clip", "-fps", "-scale", "-binary", "-quiet", "-list"}) {
+       {"<src-file>", "<dest-dir>", "-clip", "-fps", "-scale", "-binary", "-quiet", "-list", "-max-memory",
+        "-max-seconds", "-in-process"}) {
     EXPECT_NE(r.out.find(opt), std::string::npos) << opt;
   }
 }
@@ -56,6 +57,10 @@ TEST(AnimImportMain, ErrorsWriteNothingAndSayWhy) {
       {{"none.glb", "out"}, "error: Cannot open \"" + dir.Path() + "/none.glb" + missing},
       {{"junk.fbx", "out"}, "junk.fbx: error: The file cannot be read: "},
       {{"tri.obj", "out"}, "tri.obj: error: The file has no skeleton"},
+#ifndef QVL_SANITIZE
+      {{"tri.obj", "out", "-max-memory", "8"}, "tri.obj: error: The OBJ reader ran out of memory while reading the file. "
+                                               "It ran in a child process with 8 MiB of address space (-max-memory)"},
+#endif
       {{"dup.bvh", "out"}, "dup.bvh: error: Joint name \"Hips\" is taken by two nodes: \"Hips\" and \"Hips/Arm/Hips\"."},
       {{"a.bvh", "out", "-clip", "Walk"}, "a.bvh: error: There is no clip \"Walk\"; the file's clips are: \"a\"."},
       {{"a.bvh", "out", "-fps", "0"}, "error: The value \"0\" of option -fps is not a positive number."},
@@ -65,6 +70,10 @@ TEST(AnimImportMain, ErrorsWriteNothingAndSayWhy) {
       {{"a.bvh", "out", "-scale", "-1"}, "error: The value \"-1\" of option -scale is not a positive number."},
       {{"a.bvh", "out", "-fps", "-.5"}, "error: The value \"-.5\" of option -fps is not a positive number."},
       {{"a.bvh", "out", "-scale", "-x"}, "error: The option -scale needs a value."},
+      {{"a.bvh", "out", "-max-memory", "0"}, "error: The value \"0\" of option -max-memory is not a whole number from 1 to 1048576."},
+      {{"a.bvh", "out", "-max-memory", "1048577"}, "of option -max-memory is not a whole number from 1 to 1048576."},
+      {{"a.bvh", "out", "-max-seconds", "1.5"}, "error: The value \"1.5\" of option -max-seconds is not a whole number from 1 to 1000000."},
+      {{"junk.fbx", "out", "-in-process", "1"}, "junk.fbx: error: The file cannot be read: "},
       {{"a.bvh", "out", "-speed", "2"}, "error: Unknown option -speed."},
       {{"a.bvh"}, "error: Positional argument 2 is missing."},
       {{"a.bvh", "file/out"}, "error: Cannot create the directory \"" + dir.Path() + "/file\": Not a directory."},
