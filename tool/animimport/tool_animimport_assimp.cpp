@@ -6,7 +6,12 @@
 #include <assimp/scene.h>
 
 #include <assimp/Importer.hpp>
+#include <cmath>
+#include <fstream>
+#include <iterator>
 #include <map>
+
+#include "tool/animimport/tool_animimport_collada.h"
 
 #include "util/msg/util_msg_msg.h"
 
@@ -36,6 +41,41 @@ Channel CopyKeys(const Key* keys, unsigned cnt, double secPerTick, int width, Ge
   }
   if (!times->empty()) ch.times = std::move(times);
   return ch;
+}
+
+// The unit of the scene's root frame, and the artist's node names for a
+// Collada file, which the library names by id (asking the library for the
+// names instead breaks its animation channels: they then key nothing).
+void ReadUnitAndNames(qvl_CUtilMsgHandler* handler, const std::string& path, const aiScene* scene,
+                      SourceModel* model) {
+  aiString format;
+  if (scene->mMetaData) scene->mMetaData->Get("SourceAsset_Format", format);
+  // FBX: the file's unit scale in centimetres, which the library reports but does not apply.
+  float fbxUnit = 0;
+  double fbxUnitD = 0;
+  if (scene->mMetaData && (scene->mMetaData->Get("UnitScaleFactor", fbxUnit) ||
+                           scene->mMetaData->Get("UnitScaleFactor", fbxUnitD))) {
+    const double cm = fbxUnit != 0 ? fbxUnit : fbxUnitD;
+    if (std::isfinite(cm) && cm > 0) model->metersPerUnit = cm * 0.01;
+  }
+  if (std::string(format.C_Str()) != "Collada Importer") return;
+  std::ifstream in(path, std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const ColladaNames names = ReadColladaNames(text);
+  for (Node& node : model->nodes) {
+    auto it = names.byLibraryName.find(node.name);
+    if (it != names.byLibraryName.end()) node.name = it->second;
+  }
+  // The library folds the unit into the root node's scale; it is moved back
+  // out into the unit, so that the root frame is the file's own.
+  if (names.meter > 0) {
+    Vector3d& s = model->nodes[0].scale;
+    s = Vector3d{s.x / names.meter, s.y / names.meter, s.z / names.meter};
+    model->metersPerUnit = names.meter;
+  } else {
+    Report(handler, qvl_MsgLevelWarning, path, "bad_unit",
+           "The file's <unit> has a meter attribute that is not a positive number; the unit is unknown.");
+  }
 }
 
 }  // namespace
@@ -123,5 +163,6 @@ bool ReadAssimp(qvl_CUtilMsgHandler* handler, const std::string& path, SourceMod
     }
     model->clips.push_back(std::move(clip));
   }
+  ReadUnitAndNames(handler, path, scene, model);
   return true;
 }

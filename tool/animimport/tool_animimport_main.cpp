@@ -27,6 +27,7 @@ constexpr const char* kUsage[] = {
     "    [-clip <name>]                Import only this clip\n",
     "    [-fps <rate>]                 Resample every clip at this rate (frames per second)\n",
     "    [-scale <factor>]             Multiply translations by this factor\n",
+    "    [-unit <metres>]              Size of one source unit in metres (replaces the file's)\n",
     "    [-binary <bool>]              Write the path files binary\n",
     "    [-quiet <bool>]               Only display warnings and errors\n",
     "    [-list <bool>]                List clips and joints, write nothing\n",
@@ -60,6 +61,7 @@ int Run(int argc, char** argv) {
     const qvl_CUtilStr clip = cmdLine.ExtractOptStr("-clip");
     const qvl_CUtilStr fps = cmdLine.ExtractOptStr("-fps");
     const qvl_CUtilStr scale = cmdLine.ExtractOptStr("-scale");
+    const qvl_CUtilStr unit = cmdLine.ExtractOptStr("-unit");
     ImportOptions opt;
     opt.binary = cmdLine.ExtractOptBool("-binary");
     const bool quiet = cmdLine.ExtractOptBool("-quiet");
@@ -76,6 +78,7 @@ int Run(int argc, char** argv) {
     opt.clip = clip.GetChars();
     if (!fps.IsEmpty()) ParsePositive(handler.Get(), "-fps", fps, &opt.fps);
     if (!scale.IsEmpty()) ParsePositive(handler.Get(), "-scale", scale, &opt.scale);
+    if (!unit.IsEmpty()) ParsePositive(handler.Get(), "-unit", unit, &opt.unit);
     // A command line with errors imports nothing: the options would not be what was asked.
     if (stdIo->GetErrorCnt() == 0) {
       opt.src = qvl_CUtilFilesystem::GetCompletePath(srcArg).GetChars();
