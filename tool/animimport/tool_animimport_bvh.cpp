@@ -4,6 +4,8 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
+#include <limits>
 
 #include "tool/animimport/tool_animimport_sample.h"
 #include "util/msg/util_msg_msg.h"
@@ -238,7 +240,11 @@ bool BvhParser::ParseMotion() {
   if (!Expect("Frame") || !Expect("Time:")) return false;
   double frameTime = 0;
   if (!ReadNumber(&frameTime)) return false;
+  const std::size_t frameTimePos = m_tokPos;
   if (!(frameTime > 0)) return Fail("The frame time must be positive.");
+  if (frameTime > static_cast<double>(std::numeric_limits<float>::max()))
+    return Fail("The frame time " + Shown(m_text.substr(m_tokPos, m_pos - m_tokPos)) +
+                " is beyond the range of a float, in which key times are written.");
 
   // One track per joint with channels; every track shares the frame times.
   auto times = std::make_shared<std::vector<double>>();
@@ -316,6 +322,17 @@ bool BvhParser::ParseMotion() {
          std::to_string(frames) + "; all " + std::to_string(frames) + " are read.");
   }
   if (frames == 0) return true;
+  // Key times are written as floats: they must still ascend, and fit.
+  for (std::size_t k = 1; k < frames; ++k) {
+    const float a = static_cast<float>((*times)[k - 1]), b = static_cast<float>((*times)[k]);
+    if (b > a && b <= std::numeric_limits<float>::max()) continue;
+    m_tokPos = frameTimePos;
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.9g s", (*times)[k]);
+    return Fail("The frame time puts frame " + std::to_string(k) + " at " + buf +
+                (b > a ? ", beyond the range of a float" : ", not after frame " + std::to_string(k - 1)) +
+                " once written as a float.");
+  }
   for (NodeTrack& track : clip.tracks) {
     if (!track.transl.values.empty()) track.transl.times = times;
     if (!track.rot.values.empty()) track.rot.times = times;

@@ -10,6 +10,7 @@
 #include <map>
 
 #include "tool/animimport/tool_animimport_decompose.h"
+#include "tool/animimport/tool_animimport_gltffiles.h"
 #include "tool/animimport/tool_animimport_meshopt.h"
 #include "util/msg/util_msg_msg.h"
 
@@ -325,8 +326,9 @@ bool GltfReader::Read(SourceModel* model) {
   std::string warn;
   const bool binary = m_path.size() >= 4 && (m_path.compare(m_path.size() - 4, 4, ".glb") == 0 ||
                                              m_path.compare(m_path.size() - 4, 4, ".GLB") == 0);
-  const bool ok = binary ? loader.LoadBinaryFromFile(&m_gltf, &err, &warn, m_path)
-                         : loader.LoadASCIIFromFile(&m_gltf, &err, &warn, m_path);
+  const int loaded = LoadGltfSource(m_handler, m_path, binary, &loader, &m_gltf, &err, &warn);
+  if (loaded < 0) return false;
+  const bool ok = loaded > 0;
   if (!warn.empty() && m_handler) {
     qvl_CUtilMsg msg("tool/animimport/tool_animimport_gltf.loader_warning", "[1]");
     msg.AddInfo(m_path.c_str());

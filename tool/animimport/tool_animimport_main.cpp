@@ -58,6 +58,7 @@ int Run(int argc, char** argv) {
   try {
     qvl_CUtilCmdLine cmdLine;
     cmdLine.AssignArgVecSysChar(handler.Get(), "", argc, argv);
+    cmdLine.SetNegativeNumberValues(true);  // "-scale -1" is a bad number, not a missing value
     const qvl_CUtilStr clip = cmdLine.ExtractOptStr("-clip");
     const qvl_CUtilStr fps = cmdLine.ExtractOptStr("-fps");
     const qvl_CUtilStr scale = cmdLine.ExtractOptStr("-scale");

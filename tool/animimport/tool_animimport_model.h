@@ -80,16 +80,20 @@ struct JointSet {
 // (nodes above that ancestor are not joints). Deterministic; no failure.
 JointSet SelectJoints(const SourceModel& model);
 
-// The node's path from its tree's root, "root/Armature/Bone", for messages.
+// The node's path from its tree's root, "root/Armature/Bone", for messages;
+// beyond kMaxNodePathParts names the rest is "...": ".../Spine/Bone".
 std::string NodePath(const SourceModel& model, int node);
 
-// Checks that every joint's name is unique (a duplicate names both nodes'
-// paths) and that no joint's rest value and no key of a clip is non-finite
+// Checks that no joint's name holds a zero byte (naming the joint's index),
+// that every joint's name is unique (a duplicate names both nodes' paths),
+// that no joint's rest value and no key of a clip is non-finite, that every
+// key time and every translation times scale (a unitless factor) fits a
+// float, and that each channel's key times still ascend strictly as floats
 // (naming the joint, the clip by clipNames[c] and the key's index and time).
 // Each problem is reported at level 2 to handler with context (the source
 // file) as the message context. Returns the number of problems found.
 int CheckModel(qvl_CUtilMsgHandler* handler, const std::string& context, const SourceModel& model,
-               const JointSet& joints, const std::vector<std::string>& clipNames);
+               const JointSet& joints, const std::vector<std::string>& clipNames, double scale = 1.0);
 
 // Reports text, the whole message, under the id idPrefix + key with context
 // as its context: an error (level 2) through ReportError, so that it is thrown

@@ -2,6 +2,9 @@
 // check, bake scale and find the unit, then write every output or none.
 #include "tool/animimport/tool_animimport_run.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -118,6 +121,37 @@ double WrittenUnit(qvl_CUtilMsgHandler* handler, const std::string& src, const S
   return written;
 }
 
+// Reports, before anything is written, an output larger than the limits:
+// the frames (one joint at one key time) of each chosen clip, and of all of
+// them together. False when a limit is passed.
+bool CheckOutputSize(qvl_CUtilMsgHandler* handler, const std::string& src, const SourceModel& model,
+                     const std::vector<int>& chosen, const std::vector<std::string>& names,
+                     const std::vector<double>& starts, const std::vector<double>& ends, double fps) {
+  std::uint64_t total = 0;
+  bool ok = true;
+  for (int c : chosen) {
+    const Clip& clip = model.clips[c];
+    std::uint64_t frames = 0;
+    const std::uint64_t resampled = fps > 0 ? ResampleCnt(starts[c], ends[c], fps) : 0;
+    for (const NodeTrack& t : clip.tracks) frames += fps > 0 ? resampled : TrackFrameCnt(t);
+    total += frames;
+    if (frames <= kMaxClipFrames) continue;
+    Say(handler, qvl_MsgLevelError, src + " (clip " + names[c] + ")", "clip_too_large",
+        "The clip would be written as " + std::to_string(frames) + " frames (" +
+            std::to_string(clip.tracks.size()) + " joints" +
+            (fps > 0 ? " x " + std::to_string(resampled) + " frames each" : std::string()) +
+            "), more than the limit of " + std::to_string(kMaxClipFrames) + " frames per clip.");
+    ok = false;
+  }
+  if (ok && total > kMaxImportFrames) {
+    Say(handler, qvl_MsgLevelError, src, "import_too_large",
+        "The import would write " + std::to_string(total) + " frames over " + std::to_string(chosen.size()) +
+            " clips, more than the limit of " + std::to_string(kMaxImportFrames) + " frames per import.");
+    ok = false;
+  }
+  return ok;
+}
+
 // Reads the source with the reader its extension selects.
 bool ReadSource(qvl_CUtilMsgHandler* handler, const std::string& src, SourceModel* model) {
   const std::string ext = Extension(src);
@@ -127,13 +161,14 @@ bool ReadSource(qvl_CUtilMsgHandler* handler, const std::string& src, SourceMode
     return ReadBvh(handler, src, file->GetReadData(), model);
   }
   // The libraries give no system reason for a missing file; it is found out here.
-  std::FILE* f = std::fopen(src.c_str(), "rb");
-  if (!f) {
+  // Without blocking: a FIFO is refused by the reader instead of waited for.
+  const int fd = ::open(src.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
     Say(handler, qvl_MsgLevelError, "", "open_failed",
         "Cannot open \"" + src + "\" for reading: " + std::strerror(errno) + ".");
     return false;
   }
-  std::fclose(f);
+  ::close(fd);
   if (ext == ".gltf" || ext == ".glb") return ReadGltf(handler, src, model);
   return ReadAssimp(handler, src, model);
 }
@@ -157,7 +192,7 @@ int RunImport(qvl_CUtilMsgHandler* handler, const ImportOptions& opt,
 
   const JointSet joints = SelectJoints(model);
   const std::vector<std::string> names = NameClips(model, Stem(src));
-  if (CheckModel(handler, src, model, joints, names) > 0) return counter.m_cnt;
+  if (CheckModel(handler, src, model, joints, names, opt.scale) > 0) return counter.m_cnt;
   if (joints.nodes.empty()) {
     Say(handler, qvl_MsgLevelError, src, "no_skeleton",
         "The file has no skeleton: no node is animated or named as a bone by a skin.");
@@ -187,6 +222,7 @@ int RunImport(qvl_CUtilMsgHandler* handler, const ImportOptions& opt,
     }
   }
   if (counter.m_cnt > 0) return counter.m_cnt;
+  if (!CheckOutputSize(handler, src, model, chosen, names, starts, ends, opt.fps)) return counter.m_cnt;
 
   if (opt.list) {
     for (int c : chosen) {
@@ -236,17 +272,30 @@ int RunImport(qvl_CUtilMsgHandler* handler, const ImportOptions& opt,
   const double metersPerUnit = WrittenUnit(handler, src, model, joints, opt);
   BakeScale(handler, src, &model, joints, chosen, names);
 
+  // Names cut to fit the file system are said, with the name they stand for.
+  for (int c : chosen) {
+    const std::string& given = model.clips[c].name.empty() ? Stem(src) : model.clips[c].name;
+    if (SanitizeName(given).size() <= kMaxClipNameBytes ||
+        (model.clips[c].name.empty() && model.clips.size() > 1))
+      continue;
+    Say(handler, qvl_MsgLevelWarning, src, "name_shortened",
+        "The clip name \"" + SanitizeName(given) + "\" is longer than " + std::to_string(kMaxClipNameBytes) +
+            " bytes; its files are named \"" + names[c] + ".kvt\" and \"" + names[c] + ".job.kvt\".");
+  }
+
   Say(handler, qvl_MsgLevelInfo, "", "found",
       "Found " + std::to_string(joints.nodes.size()) + " joints and " +
           (model.clips.empty() ? std::string("no clips") : std::to_string(model.clips.size()) + " clips") +
           ".");
 
-  // Every output goes to a temporary file first; they become final together
-  // only when nothing failed.
+  // Every output goes to a temporary file first, written one at a time and
+  // sealed (no descriptor, no buffer kept); they become final together only
+  // when nothing failed.
   const std::string dir = opt.destDir + "/";
   if (!qvl_CUtilFilesystem::CreateFileDirRec(handler, "", (dir + "rest.kvt").c_str())) return counter.m_cnt;
   const int flags = opt.binary ? qvl_KvtFlagBinary : 0;
   std::vector<qvl_CUtilPtr<qvl_CUtilDestFile>> outputs;
+  outputs.reserve(1 + 2 * chosen.size());
   auto open = [&](const std::string& path) {
     outputs.emplace_back(new qvl_CUtilDestFile(handler, "", "", path.c_str(), true, -1));
     return outputs.back().Get();
@@ -259,21 +308,36 @@ int RunImport(qvl_CUtilMsgHandler* handler, const ImportOptions& opt,
   };
   {
     const std::string path = dir + "rest.kvt";
-    WriteRestFile(writer(open(path), path).Get(), model, joints, opt.scale, metersPerUnit);
+    qvl_CUtilDestFile* file = open(path);
+    WriteRestFile(writer(file, path).Get(), model, joints, opt.scale, metersPerUnit);
+    file->Seal();
   }
   std::vector<std::string> done;
   for (int c : chosen) {
+    if (counter.m_cnt > 0) return counter.m_cnt;
     const std::string path = dir + names[c] + ".kvt";
-    const std::size_t frames = WriteClipFile(writer(open(path), path).Get(), model, joints, model.clips[c],
-                                             starts[c], ends[c], opt.fps, opt.scale);
+    qvl_CUtilDestFile* file = open(path);
+    std::string problem;
+    const std::size_t frames = WriteClipFile(writer(file, path).Get(), model, joints, model.clips[c],
+                                             starts[c], ends[c], opt.fps, opt.scale, &problem);
+    file->Seal();
+    if (!problem.empty()) {
+      ReportImportText(handler, qvl_MsgLevelError, "tool/animimport/tool_animimport_write.",
+                       src + " (clip " + names[c] + ")", "float_range", problem);
+      return counter.m_cnt;
+    }
     const std::string job = JobFileText(names[c]);
-    open(dir + names[c] + ".job.kvt")->Write(job.data(), job.size());
+    qvl_CUtilDestFile* jobFile = open(dir + names[c] + ".job.kvt");
+    jobFile->Write(job.data(), job.size());
+    jobFile->Seal();
     done.push_back("Clip \"" + names[c] + "\": " + std::to_string(model.clips[c].tracks.size()) +
                    " joints, " + std::to_string(frames) + " frames, " + Fmt(starts[c]) + " to " +
                    Fmt(ends[c]) + " s.");
   }
   if (counter.m_cnt > 0) return counter.m_cnt;
-  for (auto& out : outputs) out->Close();
+  std::vector<qvl_CUtilDestFile*> files;
+  for (auto& out : outputs) files.push_back(out.Get());
+  qvl_CUtilDestFile::CloseAll(files.data(), files.size());
   if (counter.m_cnt > 0) return counter.m_cnt;
   for (const std::string& line : done) Say(handler, qvl_MsgLevelInfo, "", "clip", line);
   if (model.clips.empty())

@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+#include "tool/animimport/tool_animimport_limits.h"
 #include "util/msg/util_msg_handler.h"
 
 struct ImportOptions {
@@ -18,18 +19,15 @@ struct ImportOptions {
   bool list = false;    // list clips and joints, write nothing
 };
 
-// The largest number of frames -fps may ask for per joint; beyond it the
-// output would not fit a file that boneanim can read in memory.
-constexpr double kMaxResampledFrames = 10'000'000;
-
 // Runs one import. Joint scales are baked into translations (BakeScale);
 // rest.kvt gets the unit as meters_per_unit where the source or unit gives
 // one: that unit times the scale above the top joints, over scale.
 // Information goes to handler at level 1, warnings at level
 // 5, problems at level 2 with the source file (and the clip) as context.
 // listLine receives the lines of the -list output (always shown). The
-// outputs are written only when the run found no problem: each through a
-// temporary file renamed over the destination at the end, so that a failed
-// import leaves older files unchanged. Returns the number of problems.
+// outputs are counted against kMaxClipFrames and kMaxImportFrames first,
+// then written one at a time to temporary files, which become final together
+// (qvl_CUtilDestFile::CloseAll) only when the run found no problem, so that a
+// failed import leaves older files unchanged. Returns the number of problems.
 int RunImport(qvl_CUtilMsgHandler* handler, const ImportOptions& options,
               const std::function<void(const std::string&)>& listLine);

@@ -3,7 +3,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <set>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "tool/animimport/tool_animimport_limits.h"
 
 Quatd QuatMul(const Quatd& a, const Quatd& b) {
   return Quatd{a.w * b.x + a.x * b.w + a.y * b.z - a.z * b.y, a.w * b.y - a.x * b.z + a.y * b.w + a.z * b.x,
@@ -168,6 +173,35 @@ std::vector<double> ResampleTimes(double start, double end, double rate) {
   return out;
 }
 
+std::size_t ResampleCnt(double start, double end, double rate) {
+  const double limit = end - 1e-6;
+  auto below = [&](std::size_t i) { return start + static_cast<double>(i) / rate < limit; };
+  // The first i whose time is not below the limit, from an estimate put
+  // right by the same comparison ResampleTimes makes.
+  const double estimate = std::ceil((limit - start) * rate);
+  std::size_t i = estimate > 0 ? static_cast<std::size_t>(estimate) : 0;
+  while (i > 0 && !below(i - 1)) --i;
+  while (below(i)) ++i;
+  return i + 1;
+}
+
+std::size_t TrackFrameCnt(const NodeTrack& track) {
+  const std::vector<double>* a = track.transl.IsEmpty() ? nullptr : track.transl.times.get();
+  const std::vector<double>* b = track.rot.IsEmpty() ? nullptr : track.rot.times.get();
+  if (!a && !b) return track.scale.KeyCnt();
+  if (!a || !b || a == b) return (a ? a : b)->size();
+  // The size of the union of two ascending lists, repeats counted once.
+  std::size_t i = 0, j = 0, cnt = 0;
+  double last = 0.0;
+  while (i < a->size() || j < b->size()) {
+    const bool fromA = j == b->size() || (i < a->size() && (*a)[i] <= (*b)[j]);
+    const double t = fromA ? (*a)[i++] : (*b)[j++];
+    if (cnt == 0 || t != last) ++cnt;
+    last = t;
+  }
+  return cnt;
+}
+
 std::string SanitizeName(const std::string& name) {
   std::string out = name;
   for (char& c : out) {
@@ -178,22 +212,56 @@ std::string SanitizeName(const std::string& name) {
   return out;
 }
 
+namespace {
+
+// FNV-1a, 32 bits: a hash that stays the same from run to run and build to build.
+std::uint32_t StableHash(const std::string& s) {
+  std::uint32_t h = 2166136261u;
+  for (unsigned char c : s) h = (h ^ c) * 16777619u;
+  return h;
+}
+
+}  // namespace
+
+std::string ShortenName(const std::string& name) {
+  if (name.size() <= kMaxClipNameBytes) return name;
+  char tail[16];
+  std::snprintf(tail, sizeof tail, "~%08x", static_cast<unsigned>(StableHash(name)));
+  return name.substr(0, kMaxClipNameBytes - 9) + tail;
+}
+
 std::vector<std::string> NameClips(const SourceModel& model, const std::string& stem) {
   std::vector<std::string> names;
-  std::set<std::string> taken;
+  // Output file names taken so far, and per base name the next suffix to try:
+  // every name below it is taken, so each clip's search starts there and the
+  // whole naming stays linear in the number of clips.
+  std::unordered_set<std::string> files{"rest.kvt"};
+  std::unordered_map<std::string, int> nextSuffix;
+  auto take = [&](const std::string& name) {
+    const std::string clipFile = name + ".kvt", jobFile = name + ".job.kvt";
+    if (files.count(clipFile) || files.count(jobFile)) return false;
+    files.insert(clipFile);
+    files.insert(jobFile);
+    return true;
+  };
   int unnamed = 0;
   const bool single = model.clips.size() == 1;
   for (const Clip& clip : model.clips) {
     std::string base;
     if (!clip.name.empty()) {
-      base = SanitizeName(clip.name);
+      base = ShortenName(SanitizeName(clip.name));
     } else if (single) {
-      base = SanitizeName(stem);
+      base = ShortenName(SanitizeName(stem));
     } else {
       base = "anim" + std::to_string(unnamed++);
     }
+    auto [next, first] = nextSuffix.try_emplace(base, 2);
     std::string name = base;
-    for (int n = 2; !taken.insert(name).second; ++n) name = base + "_" + std::to_string(n);
+    if (!first || !take(name)) {
+      do {
+        name = base + "_" + std::to_string(next->second++);
+      } while (!take(name));
+    }
     names.push_back(name);
   }
   return names;

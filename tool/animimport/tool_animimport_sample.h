@@ -39,7 +39,22 @@ std::vector<double> ResampleTimes(double start, double end, double rate);
 // name with every byte other than A-Z a-z 0-9 _ - . replaced by '_'.
 std::string SanitizeName(const std::string& name);
 
-// The output name of every clip of model: the sanitised name; an unnamed
-// clip takes stem when it is the file's only clip, else anim0, anim1, ...
-// (counting unnamed clips only); a name taken twice gets _2, _3, ...
+// name itself when it has at most kMaxClipNameBytes bytes; otherwise its
+// first kMaxClipNameBytes - 9 bytes, '~' and 8 hexadecimal digits of a hash
+// of the whole name, so that the same name is always cut the same way.
+std::string ShortenName(const std::string& name);
+
+// The output name of every clip of model: the sanitised name, shortened
+// (ShortenName); an unnamed clip takes stem when it is the file's only clip,
+// else anim0, anim1, ... (counting unnamed clips only). A name whose files
+// (<name>.kvt, <name>.job.kvt) would be those of an earlier clip or rest.kvt
+// gets _2, _3, ... (the first that is free). Linear in the number of clips.
 std::vector<std::string> NameClips(const SourceModel& model, const std::string& stem);
+
+// The number of frames WriteClipFile writes for track without resampling
+// (the size of TrackTimes(track)), counted without allocating.
+std::size_t TrackFrameCnt(const NodeTrack& track);
+
+// The size of ResampleTimes(start, end, rate), computed without building it;
+// the arguments as there, with (end - start) * rate at most kMaxResampledFrames.
+std::size_t ResampleCnt(double start, double end, double rate);

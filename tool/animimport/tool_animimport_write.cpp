@@ -2,6 +2,8 @@
 #include "tool/animimport/tool_animimport_write.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 
 #include "tool/animimport/tool_animimport_sample.h"
 
@@ -84,7 +86,8 @@ void WriteRestFile(qvl_CUtilKvtSeqWrite* writer, const SourceModel& model, const
 }
 
 std::size_t WriteClipFile(qvl_CUtilKvtSeqWrite* writer, const SourceModel& model, const JointSet& joints,
-                          const Clip& clip, double start, double end, double fps, double scale) {
+                          const Clip& clip, double start, double end, double fps, double scale,
+                          std::string* problem) {
   // Tracks in joint order.
   std::vector<const NodeTrack*> tracks;
   for (const NodeTrack& t : clip.tracks) {
@@ -102,9 +105,26 @@ std::size_t WriteClipFile(qvl_CUtilKvtSeqWrite* writer, const SourceModel& model
     BeginPath(writer, nd.name, start, end);
     const std::vector<double> own = fps > 0 ? std::vector<double>() : TrackTimes(*track);
     const std::vector<double>& times = fps > 0 ? resampled : own;
-    for (double t : times) {
-      WriteFrame(writer, t, Scaled(EvalVec(track->transl, t, nd.transl), scale),
-                 EvalQuat(track->rot, t, nd.rot));
+    for (std::size_t k = 0; k < times.size(); ++k) {
+      const double t = times[k];
+      const Vector3d v = Scaled(EvalVec(track->transl, t, nd.transl), scale);
+      WriteFrame(writer, t, v, EvalQuat(track->rot, t, nd.rot));
+      if (!problem->empty()) continue;
+      // What the frame holds as floats: the keys checked by the model may
+      // still give, between them, a value or two times a float cannot tell apart.
+      char buf[160];
+      if (!std::isfinite(static_cast<float>(v.x)) || !std::isfinite(static_cast<float>(v.y)) ||
+          !std::isfinite(static_cast<float>(v.z))) {
+        std::snprintf(buf, sizeof buf,
+                      " at %.9g s has a translation (%.9g, %.9g, %.9g) beyond the range of a float.", t, v.x,
+                      v.y, v.z);
+        *problem = "Joint \"" + nd.name + "\"" + buf;
+      } else if (k > 0 && !(static_cast<float>(t) > static_cast<float>(times[k - 1]))) {
+        std::snprintf(buf, sizeof buf,
+                      " has frames at %.9g s and %.9g s, the same time once written as floats.", times[k - 1],
+                      t);
+        *problem = "Joint \"" + nd.name + "\"" + buf;
+      }
     }
     frames += times.size();
     EndPath(writer);

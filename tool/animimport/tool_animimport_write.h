@@ -26,8 +26,13 @@ void WriteRestFile(qvl_CUtilKvtSeqWrite* writer, const SourceModel& model, const
 // own key times (TrackTimes), or at ResampleTimes(start, end, fps) when fps
 // is positive; each frame holds the joint's local translation times scale and
 // its rotation. Calls writer->Finish. Returns the number of frames written.
+// When a frame holds a translation beyond the float range, or a frame time
+// that as a float is not after the one before (resampling at a rate finer
+// than a float resolves), the first such frame is described in *problem
+// (left as it was otherwise: pass it empty); the file is then not to be used.
 std::size_t WriteClipFile(qvl_CUtilKvtSeqWrite* writer, const SourceModel& model, const JointSet& joints,
-                          const Clip& clip, double start, double end, double fps, double scale);
+                          const Clip& clip, double start, double end, double fps, double scale,
+                          std::string* problem);
 
 // The job configuration (data-tree text) that converts clip clipName (a
 // sanitised name: no byte needs escaping) against the rest file.

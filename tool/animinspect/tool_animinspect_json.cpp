@@ -75,12 +75,22 @@ std::string JsonReport(const RuntimeAnim& a, const ErrorReport* r) {
       j += ", \"transl_err_max\": " + err(b.translErrMax) + ", \"transl_err_p99\": " + err(b.translErrP99) +
            ", \"transl_err_max_time\": " + time(b.translErrMaxTime);
       j += ", \"moved_transl_max\": " + moved(b.movedTransl) +
-           ", \"moved_rot_max_deg\": " + moved(b.movedRotDeg) + "}";
+           ", \"moved_rot_max_deg\": " + moved(b.movedRotDeg);
+      const auto obj = [&](double v) { return r->hasSkeleton ? Num(v) : std::string("null"); };
+      j += ", \"obj_err_max\": " + obj(b.objErrMax) + ", \"obj_err_p99\": " + obj(b.objErrP99) +
+           ", \"obj_err_max_time\": " +
+           (r->hasSkeleton ? NumF(static_cast<float>(b.objErrMaxTime)) : std::string("null")) + "}";
     }
     j += "\n  ],\n  \"overall\": {";
     j += "\"rot_err_max_deg\": " + Num(r->rotErrMax) + ", \"rot_err_p99_deg\": " + Num(r->rotErrP99);
     j += ", \"transl_err_max\": " + Num(r->translErrMax) + ", \"transl_err_p99\": " + Num(r->translErrP99);
-    j += ", \"worst_bone\": " + (r->worstBone.empty() ? std::string("null") : Str(r->worstBone)) + "}";
+    j += ", \"worst_bone\": " + (r->worstBone.empty() ? std::string("null") : Str(r->worstBone));
+    const bool obj = r->hasSkeleton;
+    j += ", \"obj_err_max\": " + (obj ? Num(r->objErrMax) : "null") +
+         ", \"obj_err_p99\": " + (obj ? Num(r->objErrP99) : "null") +
+         ", \"obj_err_max_time\": " + (obj ? NumF(static_cast<float>(r->objErrMaxTime)) : "null");
+    j += ", \"shell\": " + (obj ? Num(r->shell.distance) : "null") + ", \"meters_per_unit\": " +
+         (r->metersPerUnit > 0.0 ? NumF(static_cast<float>(r->metersPerUnit)) : "null") + "}";
   }
   return j + "\n}\n";
 }

@@ -41,6 +41,8 @@ constexpr const char* kUsage =
     "    [-svg <file>]                 The error chart as SVG (needs -job)\n"
     "    [-max-rot-error <degrees>]    Error when a kept bone's rotation error exceeds it\n"
     "    [-max-transl-error <units>]   Error when a kept bone's translation error exceeds it\n"
+    "    [-shell <distance>]           Distance from each joint of the object-space error (units)\n"
+    "    [-max-error <distance>]       Error when the largest object-space error exceeds it\n"
     "    [-quiet <bool>]               Only display errors\n";
 
 const std::string kMsgPrefix = "tool/animinspect/tool_animinspect_main.";
@@ -60,27 +62,49 @@ qvl_CUtilPtr<T> AdoptRef(T* p) {
   return holder;
 }
 
-// The value of a number option: absent ("") gives false; a value that is not
-// a finite number (or negative, where min0) is reported.
-bool ParseNum(qvl_CUtilMsgHandler* handler, const char* opt, const qvl_CUtilStr& text, bool min0,
-              double* out) {
-  if (text.IsEmpty()) return false;
+// The numbers an option takes.
+enum class NumRange { kAny, kAtLeast0, kAbove0 };
+
+// The value of a number option: absent (given false) gives false; a value
+// that is not a finite number within range (an empty one included) is
+// reported.
+bool ParseNum(qvl_CUtilMsgHandler* handler, const char* opt, const qvl_CUtilStr& text, bool given,
+              NumRange range, double* out) {
+  if (!given) return false;
   const char* b = text.GetChars();
   const char* e = b + text.GetLen();
   const auto r = std::from_chars(b, e, *out);
-  if (r.ec != std::errc() || r.ptr != e || !std::isfinite(*out) || (min0 && *out < 0.0)) {
+  const bool inRange = range == NumRange::kAny || (range == NumRange::kAtLeast0 ? *out >= 0.0 : *out > 0.0);
+  if (r.ec != std::errc() || r.ptr != e || !std::isfinite(*out) || !inRange) {
     Error(handler, "", "bad_number",
-          min0 ? "Option [1] takes a number of at least 0, not \"[2]\"."
-               : "Option [1] takes a number, not \"[2]\".",
+          range == NumRange::kAny        ? "Option [1] takes a number, not \"[2]\"."
+          : range == NumRange::kAtLeast0 ? "Option [1] takes a number of at least 0, not \"[2]\"."
+                                         : "Option [1] takes a number greater than 0, not \"[2]\".",
           {opt, text.GetChars()});
     return false;
   }
   return true;
 }
 
+// A file the run reads (or wrote before), which no output may replace.
+struct InputFile {
+  const char* what;
+  qvl_CUtilStr path;
+};
+
 // Writes text to path (complete), making missing directories; the file
-// appears only when everything was written.
-void WriteOut(qvl_CUtilMsgHandler* handler, const qvl_CUtilStr& path, const std::string& text) {
+// appears only when everything was written. A path that names one of the
+// inputs (links followed) is reported and not written.
+void WriteOut(qvl_CUtilMsgHandler* handler, const qvl_CUtilStr& path, const std::string& text,
+              const std::vector<InputFile>& inputs) {
+  std::vector<qvl_CUtilStr> paths;
+  for (const InputFile& in : inputs) paths.push_back(in.path);
+  const int same = qvl_CUtilFilesystem::FindSameFile(path, paths.data(), static_cast<int>(paths.size()));
+  if (same >= 0) {
+    Error(handler, "", "dest_is_input", "The destination \"[1]\" is the [2] file \"[3]\"; it is not written.",
+          {path.GetChars(), inputs[same].what, inputs[same].path.GetChars()});
+    return;
+  }
   qvl_CUtilFilesystem::CreateFileDirRec(handler, "", path);
   qvl_CUtilPtr<qvl_CUtilDestFile> dest(new qvl_CUtilDestFile(handler, "", "", path, true, -1));
   dest->Write(text.data(), text.size());
@@ -99,14 +123,18 @@ struct Inspect {
 
 void Inspect::Execute(qvl_CUtilMsgHandler* handler, qvl_CUtilStdIo* stdIo, int argc, char** argv) {
   cmdLine.AssignArgVecSysChar(handler, "", argc, argv);
+  cmdLine.SetNegativeNumberValues(true);  // "-at -0.5" asks for a time before the range
   const bool bones = cmdLine.ExtractOptBool("-bones");
-  const qvl_CUtilStr atText = cmdLine.ExtractOptStr("-at");
+  bool atGiven = false, maxRotGiven = false, maxTranslGiven = false, shellGiven = false, maxObjGiven = false;
+  const qvl_CUtilStr atText = cmdLine.ExtractOptStr("-at", &atGiven);
   const qvl_CUtilStr jobArg = cmdLine.ExtractOptStr("-job");
   const qvl_CUtilStr refDir = cmdLine.ExtractOptStr("-refdir");
   const qvl_CUtilStr jsonArg = cmdLine.ExtractOptStr("-json");
   const qvl_CUtilStr svgArg = cmdLine.ExtractOptStr("-svg");
-  const qvl_CUtilStr maxRotText = cmdLine.ExtractOptStr("-max-rot-error");
-  const qvl_CUtilStr maxTranslText = cmdLine.ExtractOptStr("-max-transl-error");
+  const qvl_CUtilStr maxRotText = cmdLine.ExtractOptStr("-max-rot-error", &maxRotGiven);
+  const qvl_CUtilStr maxTranslText = cmdLine.ExtractOptStr("-max-transl-error", &maxTranslGiven);
+  const qvl_CUtilStr shellText = cmdLine.ExtractOptStr("-shell", &shellGiven);
+  const qvl_CUtilStr maxObjText = cmdLine.ExtractOptStr("-max-error", &maxObjGiven);
   const bool quiet = cmdLine.ExtractOptBool("-quiet");
   cmdLine.ErrorUnknownOpt("-*");
   const qvl_CUtilStr fileArg = cmdLine.GetCurArgStr(1);
@@ -123,19 +151,26 @@ void Inspect::Execute(qvl_CUtilMsgHandler* handler, qvl_CUtilStdIo* stdIo, int a
     for (const std::string& l : lines) stdIo->WriteInfo(l.c_str());
   };
 
-  double at = 0.0, maxRot = 0.0, maxTransl = 0.0;
-  const bool hasAt = ParseNum(handler, "-at", atText, false, &at);
-  const bool hasMaxRot = ParseNum(handler, "-max-rot-error", maxRotText, true, &maxRot);
-  const bool hasMaxTransl = ParseNum(handler, "-max-transl-error", maxTranslText, true, &maxTransl);
+  double at = 0.0, maxRot = 0.0, maxTransl = 0.0, shell = 0.0, maxObj = 0.0;
+  const bool hasAt = ParseNum(handler, "-at", atText, atGiven, NumRange::kAny, &at);
+  const bool hasMaxRot =
+      ParseNum(handler, "-max-rot-error", maxRotText, maxRotGiven, NumRange::kAtLeast0, &maxRot);
+  const bool hasMaxTransl =
+      ParseNum(handler, "-max-transl-error", maxTranslText, maxTranslGiven, NumRange::kAtLeast0, &maxTransl);
+  const bool hasShell = ParseNum(handler, "-shell", shellText, shellGiven, NumRange::kAbove0, &shell);
+  const bool hasMaxObj =
+      ParseNum(handler, "-max-error", maxObjText, maxObjGiven, NumRange::kAtLeast0, &maxObj);
   if (jobArg.IsEmpty()) {
-    if (!svgArg.IsEmpty() || hasMaxRot || hasMaxTransl) {
-      Error(handler, "", "needs_job", "Options -svg, -max-rot-error and -max-transl-error need -job.", {});
+    if (!svgArg.IsEmpty() || hasMaxRot || hasMaxTransl || hasShell || hasMaxObj) {
+      Error(handler, "", "needs_job",
+            "Options -svg, -max-rot-error, -max-transl-error, -shell and -max-error need -job.", {});
     }
   }
   if (fileArg.IsEmpty()) return;
 
   // The runtime file; nothing more is done with a broken one.
   const qvl_CUtilStr filePath = qvl_CUtilFilesystem::GetCompletePath(fileArg);
+  std::vector<InputFile> inputs{{"runtime", filePath}};
   {
     qvl_CUtilPtr<qvl_CUtilCachedFile> stream(new qvl_CUtilCachedFile(handler, "", "", filePath, 10, -1));
     if (!LoadRuntimeAnim(handler, filePath, stream.Get(), &anim)) return;
@@ -155,17 +190,24 @@ void Inspect::Execute(qvl_CUtilMsgHandler* handler, qvl_CUtilStdIo* stdIo, int a
         AdoptRef(qvl_CUtilKvtWork::ReadStreamSimple(handler, "", jobStream.Get(), false));
     BoneAnimJob* job = static_cast<BoneAnimJob*>(pool->Alloc(sizeof(BoneAnimJob), alignof(BoneAnimJob)));
     ReadJob(job, handler, pool.Get(), root.Get());
-    BuildErrorReport(handler, pool.Get(), qvl_CUtilFilesystem::GetCompletePath(refDir), *job, anim, &report);
+    const qvl_CUtilStr refDirPath = qvl_CUtilFilesystem::GetCompletePath(refDir);
+    inputs.push_back({"configuration", jobPath});
+    inputs.push_back(
+        {"reference", qvl_CUtilFilesystem::GetAlignedPath(refDirPath, qvl_CUtilStr(job->ref_path))});
+    inputs.push_back(
+        {"animation", qvl_CUtilFilesystem::GetAlignedPath(refDirPath, qvl_CUtilStr(job->anim_path))});
+    BuildErrorReport(handler, pool.Get(), refDirPath, *job, anim, hasShell ? shell : 0.0, &report);
     haveReport = true;
     print(ReportLines(report));
   }
 
   if (!jsonArg.IsEmpty()) {
-    WriteOut(handler, qvl_CUtilFilesystem::GetCompletePath(jsonArg),
-             JsonReport(anim, haveReport ? &report : nullptr));
+    const qvl_CUtilStr jsonPath = qvl_CUtilFilesystem::GetCompletePath(jsonArg);
+    WriteOut(handler, jsonPath, JsonReport(anim, haveReport ? &report : nullptr), inputs);
+    inputs.push_back({"JSON", jsonPath});  // the chart does not replace it
   }
   if (!svgArg.IsEmpty() && haveReport)
-    WriteOut(handler, qvl_CUtilFilesystem::GetCompletePath(svgArg), SvgChart(report));
+    WriteOut(handler, qvl_CUtilFilesystem::GetCompletePath(svgArg), SvgChart(report), inputs);
 
   // The limits, after the report: every bone beyond them is named.
   if (!haveReport) return;
@@ -181,6 +223,18 @@ void Inspect::Execute(qvl_CUtilMsgHandler* handler, qvl_CUtilStdIo* stdIo, int a
             "Bone \"[1]\": translation error [2] at time [3] exceeds the limit of [4].",
             {b.name, FormatNum(b.translErrMax), FormatNum(b.translErrMaxTime), FormatNum(maxTransl)});
     }
+  }
+  // A gate that cannot be checked fails: passing it would claim what was not measured.
+  if (hasMaxObj && !report.hasSkeleton) {
+    Error(handler, anim.file, "needs_skeleton",
+          "Option -max-error needs a skeleton, a \"parent\" key per bone that has a parent, in the reference "
+          "\"[1]\", which has none.",
+          {report.refPath});
+  } else if (hasMaxObj && report.objErrMax > maxObj) {
+    Error(handler, anim.file, "obj_limit",
+          "Object-space error [1] of bone \"[2]\" at time [3] exceeds the limit of [4] (shell [5]).",
+          {FormatNum(report.objErrMax), report.objWorstBone, FormatNum(report.objErrMaxTime),
+           FormatNum(maxObj), FormatNum(report.shell.distance)});
   }
 }
 

@@ -4,32 +4,17 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <unordered_map>
 
-#include "util/anim/util_anim_load.h"
+#include "util/anim/util_anim_jobsource.h"
+#include "util/anim/util_anim_objerr.h"
 #include "util/anim/util_anim_relpath.h"
-#include "util/file/util_file_cachedfile.h"
-#include "util/file/util_file_filesystem.h"
 #include "util/msg/util_msg_msg.h"
 
 namespace {
 
 constexpr double kRadToDeg = 57.295779513082320876798;  // 180 / π
 const std::string kMsgPrefix = "tool/animinspect/tool_animinspect_report.";
-
-// A loaded map that is emptied on every way out (its nodes are pool memory).
-struct ScopedMap {
-  ScopedMap() = default;
-  ScopedMap(const ScopedMap&) = delete;
-  ScopedMap& operator=(const ScopedMap&) = delete;
-  ~ScopedMap() { map.ExtractAll(); }
-  LoadedAnim map;
-};
-
-void Load(qvl_CUtilMsgHandler* handler, qvl_CUtilMemPool* pool, const qvl_CUtilStr& path,
-          qvl_CUtilPtr<qvl_CUtilStream>& stream, LoadedAnim* map) {
-  if (!path.IsEmpty()) stream.Set(new qvl_CUtilCachedFile(handler, "", "", path, 10, -1));
-  LoadPathAnim(handler, path, pool, stream.Get(), map);
-}
 
 Quatd Normalised(const Quat& q) {
   const double x = q.x, y = q.y, z = q.z, w = q.w;
@@ -71,36 +56,100 @@ std::vector<const BoneReport*> WorstBones(const ErrorReport& report, int count) 
   return kept;
 }
 
+std::vector<const BoneReport*> WorstBonesByObjErr(const ErrorReport& report, int count) {
+  std::vector<const BoneReport*> all;
+  if (!report.hasSkeleton) return all;
+  for (const BoneReport& b : report.bones) all.push_back(&b);
+  std::stable_sort(all.begin(), all.end(),
+                   [](const BoneReport* a, const BoneReport* b) { return a->objErrMax > b->objErrMax; });
+  if (static_cast<int>(all.size()) > count) all.resize(static_cast<std::size_t>(count));
+  return all;
+}
+
+namespace {
+
+// The object-space part of the report: every animation bone of report (in
+// its order) posed with the whole skeleton at every source key time.
+void MeasureObjectSpace(const JobSource& source, const RuntimeAnim& runtime, double shell,
+                        ErrorReport* report) {
+  ObjectSpaceClip clip;
+  clip.Init(source, runtime);
+  report->hasSkeleton = true;
+  if (shell > 0.0) {
+    report->shell.distance = shell;
+    report->shell.source = ShellSource::kOption;
+  } else {
+    report->shell = DefaultShellDistance(source.metersPerUnit, clip.GetRestModel());
+  }
+  // The clip's index of each reported bone (the report lists the animation's bones).
+  std::unordered_map<std::string, int> byName;
+  for (int i = 0; i < clip.GetBoneCnt(); ++i) {
+    if (clip.GetAnimPath(i)) byName.emplace(clip.GetBoneName(i), i);
+  }
+  std::vector<int> clipBone;
+  for (const BoneReport& b : report->bones) {
+    const auto found = byName.find(b.name);
+    clipBone.push_back(found == byName.end() ? -1 : found->second);
+  }
+  const std::vector<float>& times = clip.GetTimes();
+  report->objTimes.assign(times.begin(), times.end());
+  for (BoneReport& b : report->bones) b.objErrs.reserve(times.size());
+  for (const float t : times) {
+    clip.Measure(t, report->shell.distance);
+    const std::span<const double> errs = clip.GetErrors();
+    for (std::size_t i = 0; i < report->bones.size(); ++i) {
+      BoneReport& b = report->bones[i];
+      const double e = clipBone[i] >= 0 ? errs[static_cast<std::size_t>(clipBone[i])] : 0.0;
+      if (e > b.objErrMax || b.objErrs.empty()) {
+        b.objErrMax = e;
+        b.objErrMaxTime = t;
+      }
+      b.objErrs.push_back(e);
+    }
+  }
+  std::vector<double> all;
+  std::vector<double> scratch;
+  all.reserve(report->bones.size() * times.size());
+  for (BoneReport& b : report->bones) {
+    all.insert(all.end(), b.objErrs.begin(), b.objErrs.end());
+    scratch.assign(b.objErrs.begin(), b.objErrs.end());
+    b.objErrP99 = NearestRankP99(scratch);
+    // Bones come ascending by name: the first of equal largest errors wins.
+    if (!b.objErrs.empty() && (report->objWorstBone.empty() || b.objErrMax > report->objErrMax)) {
+      report->objWorstBone = b.name;
+      report->objErrMax = b.objErrMax;
+      report->objErrMaxTime = b.objErrMaxTime;
+    }
+  }
+  report->objErrP99 = NearestRankP99(all);
+}
+
+}  // namespace
+
 void BuildErrorReport(qvl_CUtilMsgHandler* handler, qvl_CUtilMemPool* pool, const qvl_CUtilStr& refdir,
-                      const BoneAnimJob& job, const RuntimeAnim& runtime, ErrorReport* report) {
-  const qvl_CUtilStr refPath = qvl_CUtilFilesystem::GetAlignedPath(refdir, qvl_CUtilStr(job.ref_path));
-  const qvl_CUtilStr animPath = qvl_CUtilFilesystem::GetAlignedPath(refdir, qvl_CUtilStr(job.anim_path));
+                      const BoneAnimJob& job, const RuntimeAnim& runtime, double shell, ErrorReport* report) {
   *report = ErrorReport{};
-  report->animPath = animPath.GetChars();
-  report->refPath = refPath.GetChars();
   report->epsTransl = job.identity_eps_transl;
   report->epsQuat = job.identity_eps_quat;
-
-  qvl_CUtilPtr<qvl_CUtilStream> refStream;
-  ScopedMap ref;
-  qvl_CUtilPtr<qvl_CUtilStream> animStream;
-  ScopedMap anim;
-  Load(handler, pool, refPath, refStream, &ref.map);
-  Load(handler, pool, animPath, animStream, &anim.map);
+  JobSource source;
+  LoadJobSource(handler, pool, refdir, job, &source);
+  report->animPath = source.animPath;
+  report->refPath = source.refPath;
+  report->metersPerUnit = source.metersPerUnit;
+  const LoadedAnim& ref = source.ref;
 
   std::vector<double> allRot;
   std::vector<double> allTransl;
   std::vector<double> scratch;
-  for (const PathNode* node = anim.map.GetFirstNode(); node; node = node->GetNext()) {
+  for (const PathNode* node = source.anim.GetFirstNode(); node; node = node->GetNext()) {
     const AnimPath* path = node->path;
     BoneReport bone;
     bone.name = path->name ? path->name : "";
     Pose refPose{Vector3{0.0f, 0.0f, 0.0f}, Quat{0.0f, 0.0f, 0.0f, 1.0f}};
-    const PathNode* found = FindPathNode(ref.map, path->name);
-    if (found && CompareNames(found->key, path->name) == 0) {
+    if (const AnimPath* found = FindPath(ref, path->name)) {
       // The rest pose is each track's first key, as the converter takes it.
-      refPose.transl = SampleAt(found->path->translTrack, -FLT_MAX);
-      refPose.quat = SampleAt(found->path->quatTrack, -FLT_MAX);
+      refPose.transl = SampleAt(found->translTrack, -FLT_MAX);
+      refPose.quat = SampleAt(found->quatTrack, -FLT_MAX);
     } else {
       Error(handler, "ref_not_defined",
             "Bone \"[1]\" of animation \"[2]\" is not defined in reference \"[3]\".",
@@ -163,4 +212,5 @@ void BuildErrorReport(qvl_CUtilMsgHandler* handler, qvl_CUtilMemPool* pool, cons
   }
   report->rotErrP99 = NearestRankP99(allRot);
   report->translErrP99 = NearestRankP99(allTransl);
+  if (source.skeleton.HasHierarchy()) MeasureObjectSpace(source, runtime, shell, report);
 }

@@ -10,10 +10,13 @@
 namespace {
 
 constexpr double kWidth = 960.0;
-constexpr double kHeight = 660.0;
-constexpr double kLeft = 80.0;    // plot area of both panels
-constexpr double kRight = 760.0;  // the legend stands right of it
-constexpr double kTop1 = 50.0;    // line chart
+constexpr double kHeight = 660.0;  // without the object-space panel
+constexpr double kTop3 = 720.0;    // object-space line chart, below the bars' names
+constexpr double kBottom3 = 960.0;
+constexpr double kHeightObj = 1020.0;  // with it
+constexpr double kLeft = 80.0;         // plot area of both panels
+constexpr double kRight = 760.0;       // the legend stands right of it
+constexpr double kTop1 = 50.0;         // line chart
 constexpr double kBottom1 = 330.0;
 constexpr double kTop2 = 410.0;  // bar chart
 constexpr double kBottom2 = 570.0;
@@ -67,6 +70,56 @@ std::string Line(double x1, double y1, double x2, double y2, const char* colour 
          "\" stroke=\"" + colour + "\" stroke-width=\"1\"/>\n";
 }
 
+// The object-space error over time of the five worst bones by it, on its own
+// axis (file units), over the time axis [tMin, tMax] of the chart above
+// (given by its kept bones, where it has any) widened to the source's times.
+std::string ObjectSpacePanel(const ErrorReport& r, bool haveRange, double tMin, double tMax) {
+  const std::vector<const BoneReport*> worst = WorstBonesByObjErr(r, 5);
+  for (const double t : r.objTimes) {
+    tMin = haveRange ? std::min(tMin, t) : t;
+    tMax = haveRange ? std::max(tMax, t) : t;
+    haveRange = true;
+  }
+  if (!(tMax > tMin)) tMax = tMin + 1.0;
+  const double yMax = NiceCeil(worst.empty() ? 0.0 : worst.front()->objErrMax);
+  const auto px = [&](double t) { return kLeft + (t - tMin) / (tMax - tMin) * (kRight - kLeft); };
+  const auto py = [&](double e) { return kBottom3 - e / yMax * (kBottom3 - kTop3); };
+  std::string s = Text(
+      kWidth / 2, kTop3 - 20,
+      "Object-space error over time of the worst bones (units, shell " + FormatNum(r.shell.distance) + ")",
+      "middle", 15);
+  s += Line(kLeft, kBottom3, kRight, kBottom3) + Line(kLeft, kTop3, kLeft, kBottom3);
+  for (int i = 0; i <= 5; ++i) {
+    const double t = tMin + (tMax - tMin) * i / 5.0;
+    s += Line(px(t), kBottom3, px(t), kBottom3 + 5) + Text(px(t), kBottom3 + 20, FormatNum(t));
+    const double e = yMax * i / 5.0;
+    s += Line(kLeft - 5, py(e), kLeft, py(e)) + Line(kLeft, py(e), kRight, py(e), "#e0e0e0");
+    s += Text(kLeft - 8, py(e) + 4, FormatNum(e), "end");
+  }
+  s += Text((kLeft + kRight) / 2, kBottom3 + 40, "time");
+  s += "<text x=\"20\" y=\"" + N((kTop3 + kBottom3) / 2) +
+       "\" text-anchor=\"middle\" font-size=\"12\" transform=\"rotate(-90 20 " + N((kTop3 + kBottom3) / 2) +
+       ")\">units</text>\n";
+  for (std::size_t i = 0; i < worst.size(); ++i) {
+    const BoneReport& b = *worst[i];
+    s += "<polyline class=\"obj-series\" fill=\"none\" stroke=\"" + std::string(kColours[i]) +
+         "\" stroke-width=\"1.5\" points=\"";
+    for (std::size_t k = 0; k < b.objErrs.size() && k < r.objTimes.size(); ++k) {
+      if (k) s += ' ';
+      s += N(px(r.objTimes[k]));
+      s += ',';
+      s += N(py(b.objErrs[k]));
+    }
+    s += "\"><title>" + Esc(b.name) + "</title></polyline>\n";
+    const double ly = kTop3 + 10 + 22.0 * static_cast<double>(i);
+    s += "<rect x=\"" + N(kRight + 20) + "\" y=\"" + N(ly - 9) + "\" width=\"18\" height=\"10\" fill=\"" +
+         kColours[i] + "\"/>\n";
+    s += Text(kRight + 44, ly, b.name + " (" + FormatNum(b.objErrMax) + ")", "start");
+  }
+  if (worst.empty()) s += Text((kLeft + kRight) / 2, (kTop3 + kBottom3) / 2, "no bones");
+  return s;
+}
+
 }  // namespace
 
 std::string SvgChart(const ErrorReport& r) {
@@ -88,10 +141,11 @@ std::string SvgChart(const ErrorReport& r) {
   const auto px = [&](double t) { return kLeft + (t - tMin) / (tMax - tMin) * (kRight - kLeft); };
   const auto py = [&](double e) { return kBottom1 - e / yMax * (kBottom1 - kTop1); };
 
+  const double height = r.hasSkeleton ? kHeightObj : kHeight;
   std::string s = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-  s += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + N(kWidth) + "\" height=\"" + N(kHeight) +
-       "\" viewBox=\"0 0 " + N(kWidth) + " " + N(kHeight) + "\" font-family=\"sans-serif\">\n";
-  s += "<rect x=\"0\" y=\"0\" width=\"" + N(kWidth) + "\" height=\"" + N(kHeight) + "\" fill=\"#fff\"/>\n";
+  s += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + N(kWidth) + "\" height=\"" + N(height) +
+       "\" viewBox=\"0 0 " + N(kWidth) + " " + N(height) + "\" font-family=\"sans-serif\">\n";
+  s += "<rect x=\"0\" y=\"0\" width=\"" + N(kWidth) + "\" height=\"" + N(height) + "\" fill=\"#fff\"/>\n";
   s += Text(kWidth / 2, 25, "Rotation error over time of the worst bones (degrees)", "middle", 15);
 
   // Axes and ticks of the line chart.
@@ -150,5 +204,6 @@ std::string SvgChart(const ErrorReport& r) {
            N(kBottom2 + 12) + ")\">" + Esc(kept[i]->name) + "</text>\n";
     }
   }
+  if (r.hasSkeleton) s += ObjectSpacePanel(r, any, tMin, tMax);
   return s + "</svg>\n";
 }

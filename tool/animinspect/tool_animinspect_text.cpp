@@ -133,5 +133,61 @@ std::vector<std::string> ReportLines(const ErrorReport& r) {
                 (r.worstBone.empty() ? std::string("none") : Quoted(r.worstBone)));
   out.push_back(
       "(rotation errors in degrees, translation errors in the file's units, times of the largest error)");
+  if (!r.hasSkeleton) {
+    out.push_back(
+        "Object-space error: not measured; it needs a \"parent\" key in every path of the reference "
+        "whose bone has a parent (animimport writes them).");
+    return out;
+  }
+  const bool cm = r.metersPerUnit > 0.0;
+  const double toCm = 100.0 * r.metersPerUnit;
+  out.push_back("Object-space error, at each joint and at " + FormatNum(r.shell.distance) +
+                " units from it along its axes (shell: " + ShellText(r) + "):");
+  std::string head = Fmt("%-24s %-7s %12s %9s %12s", "bone", "", "obj max", "at", "obj p99");
+  if (cm) head += Fmt(" %12s %12s", "max cm", "p99 cm");
+  out.push_back(head);
+  for (const BoneReport& b : r.bones) {
+    std::string line = Fmt(
+        "%-24s %-7s %12s %9s %12s", b.name.c_str(), b.kept ? "kept" : (b.missing ? "MISSING" : "dropped"),
+        FormatNum(b.objErrMax).c_str(), FormatNum(b.objErrMaxTime).c_str(), FormatNum(b.objErrP99).c_str());
+    if (cm)
+      line += Fmt(" %12s %12s", FormatNum(b.objErrMax * toCm).c_str(), FormatNum(b.objErrP99 * toCm).c_str());
+    out.push_back(line);
+  }
+  std::string objWorst = "Worst bones by object-space error:";
+  const std::vector<const BoneReport*> ow = WorstBonesByObjErr(r, 5);
+  for (std::size_t i = 0; i < ow.size(); ++i) {
+    objWorst += (i == 0 ? " " : ", ") + ow[i]->name + " " + FormatNum(ow[i]->objErrMax);
+    if (cm) objWorst += " (" + FormatNum(ow[i]->objErrMax * toCm) + " cm)";
+  }
+  if (ow.empty()) objWorst += " none (no bones)";
+  out.push_back(objWorst);
+  std::string overall = "Overall: object-space error max " + FormatNum(r.objErrMax) + " at " +
+                        FormatNum(r.objErrMaxTime) + ", p99 " + FormatNum(r.objErrP99);
+  if (cm)
+    overall += " (" + FormatNum(r.objErrMax * toCm) + " cm, p99 " + FormatNum(r.objErrP99 * toCm) + " cm)";
+  overall += "; worst bone " + (r.objWorstBone.empty() ? std::string("none") : Quoted(r.objWorstBone));
+  out.push_back(overall);
+  out.push_back(
+      std::string("(object-space errors in the file's units") + (cm ? " and in centimetres" : "") +
+      ": the largest distance between the source's and the file's pose of the joint and of its three "
+      "shell points, the whole skeleton posed at every key time of the source)");
   return out;
+}
+
+std::string ShellText(const ErrorReport& r) {
+  switch (r.shell.source) {
+    case ShellSource::kOption:
+      return "-shell " + FormatNum(r.shell.distance);
+    case ShellSource::kUnit:
+      return "the default " + FormatNum(kShellMeters * 100.0) + " cm at " + FormatNum(r.metersPerUnit) +
+             " m per unit";
+    case ShellSource::kBox:
+      break;
+  }
+  if (!(r.shell.boxDiagonal > 0.0 && std::isfinite(r.shell.boxDiagonal)))
+    return "the default 1 unit: the rest pose's joints give no size and the reference no unit";
+  return "the default " + FormatNum(kShellBoxFraction * 100.0) + "% of the diagonal " +
+         FormatNum(r.shell.boxDiagonal) +
+         " of the box around the rest pose's joints; the reference gives no unit";
 }

@@ -25,5 +25,12 @@ std::vector<std::string> BoneLines(const RuntimeAnim& anim);
 // about a unit axis.
 std::vector<std::string> PoseLines(const RuntimeAnim& anim, double t);
 
-// The error report: one line per bone, the worst bones and the overall errors.
+// The error report: one line per bone, the worst bones and the overall errors;
+// then the object-space error (one line per bone, the worst bones, the
+// overall errors, in centimetres too where the unit is known), or one line
+// saying what it needs when the reference has no skeleton.
 std::vector<std::string> ReportLines(const ErrorReport& report);
+
+// How the shell distance was chosen, for people: "-shell 0.05", "the default
+// 3 cm at 0.01 m per unit", or the default from the rest pose's size.
+std::string ShellText(const ErrorReport& report);

@@ -1,7 +1,5 @@
 // Program entry of boneanim: turns the command line into one run (configuration
 // file in, runtime animation file out) and the run's outcome into the exit code.
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -48,30 +46,22 @@ constexpr const char* kUsage[] = {
 // that does not exist yet names no input.
 void CheckDestIsNoInput(qvl_CUtilMsgHandler* handler, const qvl_CUtilStr& destPath,
                         const qvl_CUtilStr& cfgPath, const qvl_CUtilStr& refDirPath, const BoneAnimJob* job) {
-  struct stat dest;
-  if (::stat(destPath.GetChars(), &dest) != 0) return;
   // The reference and the animation as the calculation resolves them.
-  const struct {
-    const char* what;
-    qvl_CUtilStr path;
-  } inputs[] = {
-      {"configuration", cfgPath},
-      {"reference", qvl_CUtilFilesystem::GetAlignedPath(refDirPath, qvl_CUtilStr(job->ref_path))},
-      {"animation", qvl_CUtilFilesystem::GetAlignedPath(refDirPath, qvl_CUtilStr(job->anim_path))},
+  static constexpr const char* kWhat[] = {"configuration", "reference", "animation"};
+  const qvl_CUtilStr inputs[] = {
+      cfgPath,
+      qvl_CUtilFilesystem::GetAlignedPath(refDirPath, qvl_CUtilStr(job->ref_path)),
+      qvl_CUtilFilesystem::GetAlignedPath(refDirPath, qvl_CUtilStr(job->anim_path)),
   };
-  for (const auto& input : inputs) {
-    struct stat st;
-    if (input.path.IsEmpty() || ::stat(input.path.GetChars(), &st) != 0) continue;
-    if (st.st_dev != dest.st_dev || st.st_ino != dest.st_ino) continue;
-    qvl_CUtilMsg msg("tool/boneanim/tool_boneanim_main.dest_is_input",
-                     "The destination \"[1]\" is the [2] file \"[3]\"; it is not written.");
-    msg.AddInfo("");
-    msg.AddInfo(destPath);
-    msg.AddInfo(input.what);
-    msg.AddInfo(input.path);
-    qvl_CUtilMsgHandler::ReportError(handler, msg);
-    return;
-  }
+  const int same = qvl_CUtilFilesystem::FindSameFile(destPath, inputs, 3);
+  if (same < 0) return;
+  qvl_CUtilMsg msg("tool/boneanim/tool_boneanim_main.dest_is_input",
+                   "The destination \"[1]\" is the [2] file \"[3]\"; it is not written.");
+  msg.AddInfo("");
+  msg.AddInfo(destPath);
+  msg.AddInfo(kWhat[same]);
+  msg.AddInfo(inputs[same]);
+  qvl_CUtilMsgHandler::ReportError(handler, msg);
 }
 
 // A holder for an object handed over with one reference already taken for

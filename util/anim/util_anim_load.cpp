@@ -65,17 +65,24 @@ bool InsertPath(LoadedAnim* map, qvl_CUtilMemPool* pool, const char* name, AnimP
 
 void LoadPathAnim(qvl_CUtilMsgHandler* handler, const qvl_CUtilStr& name, qvl_CUtilMemPool* pool,
                   qvl_CUtilStream* stream, LoadedAnim* target) {
+  LoadPathAnimWithSkeletonKeys(handler, name, pool, stream, target, nullptr);
+}
+
+void LoadPathAnimWithSkeletonKeys(qvl_CUtilMsgHandler* handler, const qvl_CUtilStr& name,
+                                  qvl_CUtilMemPool* pool, qvl_CUtilStream* stream, LoadedAnim* target,
+                                  SkeletonKeysRead* keys) {
   qvl_CUtilKvtSeqRead* created = qvl_CUtilKvtWork::CreateSeqReadStreamSimple(handler, name, stream, true);
   if (!created) return;
   // The holder takes over the creation reference, so that an exception
   // releases the reader (without Finish).
   qvl_CUtilPtr<qvl_CUtilKvtSeqRead> reader(created);
   qvl_CUtilPtrBase::RefReleaseOf(created);
-  ReadPathAnimRoot(reader.Get(), pool, target);
+  ReadPathAnimRoot(reader.Get(), pool, target, keys);
   reader->Finish();
 }
 
-void ReadPathAnimRoot(qvl_CUtilKvtSeqRead* reader, qvl_CUtilMemPool* pool, LoadedAnim* target) {
+void ReadPathAnimRoot(qvl_CUtilKvtSeqRead* reader, qvl_CUtilMemPool* pool, LoadedAnim* target,
+                      SkeletonKeysRead* keys) {
   qvl_CUtilStr format;
   bool hasFormat = false;
   while (reader->IsKey() > 0) {
@@ -86,7 +93,7 @@ void ReadPathAnimRoot(qvl_CUtilKvtSeqRead* reader, qvl_CUtilMemPool* pool, Loade
     } else if (key.Compare("data") == 0) {
       reader->BeginChunk();
       if (format.Compare(kPathFormat) == 0) {
-        ReadPathAnimData(reader, pool, target);
+        ReadPathAnimData(reader, pool, target, keys);
       } else {
         qvl_CUtilMsg msg("tool/pvsgen/pvsgen_load.format", "Found format \"[2]\" instead of '[1]'.");
         msg.AddInfo(reader->GetInfo());
@@ -106,15 +113,23 @@ void ReadPathAnimRoot(qvl_CUtilKvtSeqRead* reader, qvl_CUtilMemPool* pool, Loade
   }
 }
 
-void ReadPathAnimData(qvl_CUtilKvtSeqRead* reader, qvl_CUtilMemPool* pool, LoadedAnim* target) {
+void ReadPathAnimData(qvl_CUtilKvtSeqRead* reader, qvl_CUtilMemPool* pool, LoadedAnim* target,
+                      SkeletonKeysRead* keys) {
   while (reader->IsKey() > 0) {
     qvl_CUtilStr key = reader->ReadKey();
-    if (key.Compare("path_array") == 0) ReadChunkList(reader, [&] { ReadAnimPath(reader, pool, target); });
+    if (key.Compare("path_array") == 0) {
+      ReadChunkList(reader, [&] { ReadAnimPath(reader, pool, target, keys); });
+    } else if (keys && key.Compare("meters_per_unit") == 0) {
+      keys->hasUnit = true;
+      keys->unitInfo = reader->GetInfo().GetChars();
+      keys->metersPerUnit = reader->ReadFloat();
+    }
     reader->EndKey();
   }
 }
 
-void ReadAnimPath(qvl_CUtilKvtSeqRead* reader, qvl_CUtilMemPool* pool, LoadedAnim* target) {
+void ReadAnimPath(qvl_CUtilKvtSeqRead* reader, qvl_CUtilMemPool* pool, LoadedAnim* target,
+                  SkeletonKeysRead* keys) {
   // Allocated before the first key, so a path chunk without keys is a path too.
   AnimPath* path = static_cast<AnimPath*>(pool->Alloc(sizeof(AnimPath), alignof(AnimPath)));
   qvl_CUtilArray<PathFrame> frames;  // every "frame_array" of the path, in file order
@@ -128,6 +143,9 @@ void ReadAnimPath(qvl_CUtilKvtSeqRead* reader, qvl_CUtilMemPool* pool, LoadedAni
       path->rangeEnd = reader->ReadFloat();
     } else if (key.Compare("frame_array") == 0) {
       ReadChunkList(reader, [&] { ReadPathFrame(reader, frames); });
+    } else if (keys && key.Compare("parent") == 0) {
+      std::string info = reader->GetInfo().GetChars();
+      keys->parents.push_back(ParentKeyRead{path, reader->ReadStr().GetChars(), std::move(info)});
     }
     reader->EndKey();
   }

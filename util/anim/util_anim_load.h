@@ -2,6 +2,9 @@
 // of bone paths, and the map itself.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "util/anim/util_anim_animpath.h"
 #include "util/cont/util_array.h"
 #include "util/file/util_file_stream.h"
@@ -61,6 +64,33 @@ bool InsertPath(LoadedAnim* map, qvl_CUtilMemPool* pool, const char* name, AnimP
 void LoadPathAnim(qvl_CUtilMsgHandler* handler, const qvl_CUtilStr& name, qvl_CUtilMemPool* pool,
                   qvl_CUtilStream* stream, LoadedAnim* target);
 
+// One "parent" key of a path chunk, as read.
+struct ParentKeyRead {
+  const AnimPath* path;  // the path whose chunk holds the key
+  std::string parent;    // its value: the name of the parent bone's path
+  std::string info;      // "FILE:LINE:COL" (text) or "FILE:@OFFSET" (binary) of the key
+};
+
+// The skeleton keys of a reference file, which the converter does not use:
+// "parent" in a path chunk and "meters_per_unit" in the data chunk. They are
+// only collected here (every one, in file order); their meaning and their
+// checks belong to the skeleton (util/anim/util_anim_skeleton.h).
+struct SkeletonKeysRead {
+  std::vector<ParentKeyRead> parents;
+  bool hasUnit = false;        // a "meters_per_unit" key was read (the last one counts)
+  float metersPerUnit = 0.0f;  // its first value, unchecked
+  std::string unitInfo;        // the key's position
+};
+
+// LoadPathAnim that also collects the skeleton keys into keys (not reset
+// first). The messages and the loaded paths are exactly LoadPathAnim's, but
+// for the reader's own type errors of the two keys ("parent" that is no
+// string, "meters_per_unit" that is no number), which LoadPathAnim skips
+// unread.
+void LoadPathAnimWithSkeletonKeys(qvl_CUtilMsgHandler* handler, const qvl_CUtilStr& name,
+                                  qvl_CUtilMemPool* pool, qvl_CUtilStream* stream, LoadedAnim* target,
+                                  SkeletonKeysRead* keys);
+
 // One frame as the file gives it: time 0, translation (0, 0, 0) and rotation
 // (0, 0, 0, 0) (not the identity) where its keys are missing.
 struct PathFrame {
@@ -69,13 +99,17 @@ struct PathFrame {
   Quat quat;
 };
 
-// The levels of the file, each reading the chunk the reader stands in.
-void ReadPathAnimRoot(qvl_CUtilKvtSeqRead* reader, qvl_CUtilMemPool* pool, LoadedAnim* target);
-void ReadPathAnimData(qvl_CUtilKvtSeqRead* reader, qvl_CUtilMemPool* pool, LoadedAnim* target);
+// The levels of the file, each reading the chunk the reader stands in; keys,
+// where not null, collects the skeleton keys.
+void ReadPathAnimRoot(qvl_CUtilKvtSeqRead* reader, qvl_CUtilMemPool* pool, LoadedAnim* target,
+                      SkeletonKeysRead* keys = nullptr);
+void ReadPathAnimData(qvl_CUtilKvtSeqRead* reader, qvl_CUtilMemPool* pool, LoadedAnim* target,
+                      SkeletonKeysRead* keys = nullptr);
 // Reads one path chunk into a new pool path and files it in target. Its
 // frames are collected first and then added to the tracks in file order
 // (AddKey: invalid keys dropped, backward times raised), so each track is
 // sized once instead of growing by doubling in the pool.
-void ReadAnimPath(qvl_CUtilKvtSeqRead* reader, qvl_CUtilMemPool* pool, LoadedAnim* target);
+void ReadAnimPath(qvl_CUtilKvtSeqRead* reader, qvl_CUtilMemPool* pool, LoadedAnim* target,
+                  SkeletonKeysRead* keys = nullptr);
 // Reads one frame chunk and appends it to frames.
 void ReadPathFrame(qvl_CUtilKvtSeqRead* reader, qvl_CUtilArray<PathFrame>& frames);

@@ -60,6 +60,11 @@ void qvl_CUtilCmdLine::Report(const char* key, const char* text, const qvl_CUtil
   qvl_CUtilMsgHandler::ReportError(m_handler.Get(), msg);
 }
 
+bool qvl_CUtilCmdLine::IsNegativeNumberValue(const qvl_CUtilStr& arg) const {
+  const char* c = arg.GetChars();
+  return m_negativeNumberValues && c[0] == '-' && ((c[1] >= '0' && c[1] <= '9') || c[1] == '.');
+}
+
 std::vector<qvl_CUtilCmdLine::Found> qvl_CUtilCmdLine::Extract(const char* name) {
   std::vector<Found> found;
   std::vector<qvl_CUtilStr> left;
@@ -70,7 +75,8 @@ std::vector<qvl_CUtilCmdLine::Found> qvl_CUtilCmdLine::Extract(const char* name)
       continue;
     }
     // A following argument that begins with '-' is the next option, not a value.
-    if (i + 1 < m_args.size() && m_args[i + 1].GetChars()[0] != '-') {
+    if (i + 1 < m_args.size() &&
+        (m_args[i + 1].GetChars()[0] != '-' || IsNegativeNumberValue(m_args[i + 1]))) {
       found.push_back({true, m_args[i + 1]});
       ++i;
     } else {
@@ -97,9 +103,14 @@ bool qvl_CUtilCmdLine::ExtractOptBool(const char* name) {
   return value;
 }
 
-qvl_CUtilStr qvl_CUtilCmdLine::ExtractOptStr(const char* name) {
+qvl_CUtilStr qvl_CUtilCmdLine::ExtractOptStr(const char* name, bool* given) {
   qvl_CUtilStr value;
-  for (const Found& f : Extract(name)) value = f.value;
+  bool hasValue = false;
+  for (const Found& f : Extract(name)) {
+    value = f.value;
+    hasValue = f.hasValue;
+  }
+  if (given) *given = hasValue;
   return value;
 }
 
@@ -108,7 +119,8 @@ int qvl_CUtilCmdLine::ErrorUnknownOpt(const char* pattern) {
   std::vector<qvl_CUtilStr> left;
   left.reserve(m_args.size());
   for (std::size_t i = 0; i < m_args.size(); ++i) {
-    if (i > 0 && MatchPattern(pattern ? pattern : "", m_args[i].View())) {
+    if (i > 0 && !IsNegativeNumberValue(m_args[i]) &&
+        MatchPattern(pattern ? pattern : "", m_args[i].View())) {
       Report("unknown_opt", "Unknown option [1].", m_args[i], "");
       ++cnt;
     } else {

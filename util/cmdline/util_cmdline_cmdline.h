@@ -22,14 +22,17 @@ class qvl_CUtilCmdLine {
 
   // Takes every "name value" pair out of the list; the last one counts.
   // The value is 0, 1, true or false in any case. A value that is missing
-  // (name is the last argument, or the next one begins with '-') or is none
+  // (name is the last argument, or the next one begins with '-', see
+  // SetNegativeNumberValues) or is none
   // of these is reported naming the option, and the option reads false.
   // An absent option reads false.
   bool ExtractOptBool(const char* name);
 
   // Takes every "name value" pair out of the list; the last one counts. A
   // missing value (as above) is reported and reads "". Absent reads "".
-  qvl_CUtilStr ExtractOptStr(const char* name);
+  // given, when not null, tells whether the option stood on the command line
+  // with a value, so that an empty value ("") can be told from an absent option.
+  qvl_CUtilStr ExtractOptStr(const char* name, bool* given = nullptr);
 
   // Reports every argument left (after the program name) that matches
   // pattern ('*' any run of characters, '?' one character) as an unknown
@@ -43,7 +46,15 @@ class qvl_CUtilCmdLine {
 
   int GetArgCnt() const { return static_cast<int>(m_args.size()); }
 
+  // Off by default. When on, an argument that begins with '-' followed by a
+  // digit or a point ("-0.5", "-.5", "-1e3") is a value, not an option: it is
+  // taken as the value of the option before it, and ErrorUnknownOpt leaves
+  // it in the list as a positional argument. Set before extracting.
+  void SetNegativeNumberValues(bool on) { m_negativeNumberValues = on; }
+
  private:
+  // Whether arg is a value by SetNegativeNumberValues (false while it is off).
+  bool IsNegativeNumberValue(const qvl_CUtilStr& arg) const;
   void Report(const char* key, const char* text, const qvl_CUtilStr& info1, const qvl_CUtilStr& info2);
   // Takes out every occurrence of name with its value; the values in order.
   // A missing value is reported and stands as a null entry (hasValue false).
@@ -56,4 +67,5 @@ class qvl_CUtilCmdLine {
   qvl_CUtilPtr<qvl_CUtilMsgHandler> m_handler;
   qvl_CUtilStr m_context;
   std::vector<qvl_CUtilStr> m_args;
+  bool m_negativeNumberValues = false;
 };

@@ -10,7 +10,15 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <vector>
+
+struct qvl_UtilFileTempSlot {
+  std::atomic<char*> path{nullptr};
+  qvl_UtilFileTempSlot* next = nullptr;      // the list the handler walks; set before it is published
+  qvl_UtilFileTempSlot* nextFree = nullptr;  // the free slots; only under g_tempMutex
+  char* reserved = nullptr;                  // the buffer taken for the next path
+};
 
 namespace {
 
@@ -21,19 +29,22 @@ mode_t NewFileMode() {
   return static_cast<mode_t>(0666 & ~mask);
 }
 
-// The temporary files that exist, for the signal handler: each slot holds a
-// copy of a path or null. A program has one or two destinations open at a
-// time; a temporary file beyond the slots is only not removed by a signal.
-constexpr int kTempSlots = 64;
-std::atomic<char*> g_tempPaths[kTempSlots];
+// The temporary files that exist, for the signal handler: a list of nodes,
+// each holding a copy of one path or null. Nodes are never freed, so that a
+// handler walking the list never meets freed memory; a node whose path went
+// is reused. The list grows with the most temporary files that existed at
+// once, so that a signal removes every one of them.
+std::atomic<qvl_UtilFileTempSlot*> g_tempHead{nullptr};
+std::mutex g_tempMutex;
+qvl_UtilFileTempSlot* g_freeNodes = nullptr;
 constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 // Removes every registered temporary file, then ends the process with the
 // signal's default action, so that the parent still sees the signal as the
 // cause. Only async-signal-safe calls.
 extern "C" void RemoveTempFilesAndReraise(int sig) {
-  for (std::atomic<char*>& slot : g_tempPaths) {
-    const char* path = slot.load();
+  for (qvl_UtilFileTempSlot* node = g_tempHead.load(); node; node = node->next) {
+    const char* path = node->path.load();
     if (path) ::unlink(path);
   }
   ::signal(sig, SIG_DFL);
@@ -56,23 +67,46 @@ void InstallSignalHandlers() {
   if (::sigaction(SIGXFSZ, nullptr, &old) == 0 && old.sa_handler == SIG_DFL) ::signal(SIGXFSZ, SIG_IGN);
 }
 
-// Enters path among the temporary files a signal removes; the slot, or -1
-// when all are taken.
-int RegisterTempPath(const std::string& path) {
-  char* copy = new char[path.size() + 1];
-  std::memcpy(copy, path.c_str(), path.size() + 1);
-  for (int i = 0; i < kTempSlots; ++i) {
-    char* expected = nullptr;
-    if (g_tempPaths[i].compare_exchange_strong(expected, copy)) return i;
+// A node with a path buffer of len + 1 bytes, taken before the file it is
+// for exists, so that nothing is allocated between the file's creation and
+// its registration (an allocation failure there would leave the file behind).
+qvl_UtilFileTempSlot* ReserveTempSlot(std::size_t len) {
+  char* copy = new char[len + 1];
+  std::lock_guard<std::mutex> lock(g_tempMutex);
+  qvl_UtilFileTempSlot* node = g_freeNodes;
+  if (node) {
+    g_freeNodes = node->nextFree;
+  } else {
+    try {
+      node = new qvl_UtilFileTempSlot;
+    } catch (...) {
+      delete[] copy;
+      throw;
+    }
+    node->next = g_tempHead.load();
+    g_tempHead.store(node);
   }
-  delete[] copy;
-  return -1;
+  node->reserved = copy;
+  return node;
 }
 
-// Takes the path out before its copy goes, so that a handler never sees freed memory.
-void UnregisterTempPath(int slot) {
-  if (slot < 0) return;
-  delete[] g_tempPaths[slot].exchange(nullptr);
+// Enters path (at most the reserved length) into the slot; no allocation.
+void PublishTempSlot(qvl_UtilFileTempSlot* slot, const char* path) {
+  std::strcpy(slot->reserved, path);
+  slot->path.store(slot->reserved);
+  slot->reserved = nullptr;
+}
+
+// Takes the path out before its copy goes, so that a handler never sees freed
+// memory, and gives the slot back (null does nothing). No allocation, no exception.
+void ReleaseTempSlot(qvl_UtilFileTempSlot* slot) {
+  if (!slot) return;
+  delete[] slot->path.exchange(nullptr);
+  delete[] slot->reserved;
+  slot->reserved = nullptr;
+  std::lock_guard<std::mutex> lock(g_tempMutex);
+  slot->nextFree = g_freeNodes;
+  g_freeNodes = slot;
 }
 
 // The file that path finally names after following symbolic links (path
@@ -146,7 +180,10 @@ qvl_CUtilDestFile::qvl_CUtilDestFile(qvl_CUtilMsgHandler* handler, const qvl_CUt
   std::string templ = dir + "." + base + ".tmpXXXXXX";
   std::vector<char> buf(templ.begin(), templ.end());
   buf.push_back('\0');
-  // No signal between the creation and the registration, or the file would stay.
+  // Everything the registration needs is taken first, and no signal comes
+  // between the creation and the registration, or the file would stay.
+  qvl_UtilFileTempSlot* slot = ReserveTempSlot(templ.size());
+  m_tempPath.reserve(templ.size());
   InstallSignalHandlers();
   sigset_t block, saved;
   sigemptyset(&block);
@@ -156,10 +193,12 @@ qvl_CUtilDestFile::qvl_CUtilDestFile(qvl_CUtilMsgHandler* handler, const qvl_CUt
   const int mkstempErr = errno;
   if (fd >= 0) {
     m_tempPath.assign(buf.data());
-    m_tempSlot = RegisterTempPath(m_tempPath);
+    PublishTempSlot(slot, buf.data());
+    m_tempSlot = slot;
   }
   ::sigprocmask(SIG_SETMASK, &saved, nullptr);
   if (fd < 0) {
+    ReleaseTempSlot(slot);
     Fail("create_failed", "Cannot create a temporary file for \"[1]\" in its directory: [2].", mkstempErr);
     return;
   }
@@ -201,8 +240,8 @@ void qvl_CUtilDestFile::Discard() {
     ::unlink(m_tempPath.c_str());
     m_tempPath.clear();
   }
-  UnregisterTempPath(m_tempSlot);
-  m_tempSlot = -1;
+  ReleaseTempSlot(m_tempSlot);
+  m_tempSlot = nullptr;
   m_buffer.clear();
   m_buffer.shrink_to_fit();
 }
@@ -225,7 +264,7 @@ bool qvl_CUtilDestFile::FlushBuffer() {
 }
 
 bool qvl_CUtilDestFile::Write(const void* data, std::size_t size) {
-  if (m_failed || m_closed || (m_fd < 0 && !m_direct)) return false;
+  if (m_failed || m_closed || m_sealed || (m_fd < 0 && !m_direct)) return false;
   if (m_maxSize >= 0 &&
       static_cast<std::uint64_t>(size) > static_cast<std::uint64_t>(m_maxSize - m_written)) {
     Discard();
@@ -251,12 +290,12 @@ bool qvl_CUtilDestFile::Write(const void* data, std::size_t size) {
   return true;
 }
 
-bool qvl_CUtilDestFile::Close() {
-  if (m_closed) return m_closeResult;
-  m_closed = true;
-  m_closeResult = false;
+bool qvl_CUtilDestFile::Seal() {
+  if (m_sealed) return m_sealResult;
+  m_sealed = true;
+  m_sealResult = false;
   if (m_failed) return false;
-  if (m_direct) return m_closeResult = CloseDirect();
+  if (m_direct) return m_sealResult = true;
   if (m_fd < 0) return false;
   if (!FlushBuffer()) return false;
   if (::fsync(m_fd) != 0 && errno != EINVAL && errno != EROFS) {
@@ -273,6 +312,18 @@ bool qvl_CUtilDestFile::Close() {
     Fail("close_failed", "Cannot close \"[1]\": [2].", err);
     return false;
   }
+  m_buffer.clear();
+  m_buffer.shrink_to_fit();
+  return m_sealResult = true;
+}
+
+bool qvl_CUtilDestFile::Close() {
+  if (m_closed) return m_closeResult;
+  m_closed = true;
+  m_closeResult = false;
+  if (m_failed) return false;
+  if (m_direct) return m_closeResult = CloseDirect();
+  if (!Seal()) return false;
   if (!m_replace && ::access(m_path.GetChars(), F_OK) == 0) {
     Discard();
     Fail("rename_failed", "Cannot replace \"[1]\" with the written file: [2].", EEXIST);
@@ -284,13 +335,115 @@ bool qvl_CUtilDestFile::Close() {
     Fail("rename_failed", "Cannot replace \"[1]\" with the written file: [2].", err);
     return false;
   }
+  Renamed();
+  return true;
+}
+
+void qvl_CUtilDestFile::Renamed() {
   // Taken out of the signal's list only now: a signal after the rename finds
   // no file of that name, one before it removes the temporary file.
   m_tempPath.clear();
-  UnregisterTempPath(m_tempSlot);
-  m_tempSlot = -1;
+  ReleaseTempSlot(m_tempSlot);
+  m_tempSlot = nullptr;
+  m_closed = true;
   m_closeResult = true;
-  return true;
+}
+
+int qvl_CUtilDestFile::CheckFinalName() const {
+  struct stat st;
+  const bool exists = ::lstat(m_target.c_str(), &st) == 0;
+  if (exists && S_ISDIR(st.st_mode)) return EISDIR;
+  if (exists && !m_replace) return EEXIST;
+  const std::size_t slash = m_target.rfind('/');
+  const std::string dir = slash == std::string::npos ? std::string(".") : m_target.substr(0, slash + 1);
+  const long nameMax = ::pathconf(dir.c_str(), _PC_NAME_MAX);
+  const std::size_t nameLen = slash == std::string::npos ? m_target.size() : m_target.size() - slash - 1;
+  if (nameMax > 0 && nameLen > static_cast<std::size_t>(nameMax)) return ENAMETOOLONG;
+  return 0;
+}
+
+bool qvl_CUtilDestFile::CloseAll(qvl_CUtilDestFile* const* files, std::size_t cnt) {
+  auto discardAll = [&] {
+    for (std::size_t i = 0; i < cnt; ++i) {
+      files[i]->Discard();
+      files[i]->m_closed = true;
+      files[i]->m_closeResult = false;
+    }
+    return false;
+  };
+  for (std::size_t i = 0; i < cnt; ++i) {
+    if (files[i]->m_closed || !files[i]->Seal()) return discardAll();
+  }
+  // Every name is checked before the first rename.
+  for (std::size_t i = 0; i < cnt; ++i) {
+    qvl_CUtilDestFile* f = files[i];
+    const int err = f->m_direct ? (f->m_replace ? 0 : EEXIST) : f->CheckFinalName();
+    if (err == 0) continue;
+    discardAll();
+    f->Fail("rename_failed", "Cannot replace \"[1]\" with the written file: [2].", err);
+    return false;
+  }
+  // A hard link to each older file keeps it until every rename went through.
+  std::vector<std::string> backups(cnt);
+  std::vector<qvl_UtilFileTempSlot*> backupSlots(cnt, nullptr);
+  std::vector<char> existed(cnt, 0);
+  auto dropBackups = [&] {
+    for (std::size_t i = 0; i < cnt; ++i) {
+      if (!backupSlots[i]) continue;
+      ::unlink(backups[i].c_str());
+      ReleaseTempSlot(backupSlots[i]);
+      backupSlots[i] = nullptr;
+    }
+  };
+  for (std::size_t i = 0; i < cnt; ++i) {
+    const qvl_CUtilDestFile* f = files[i];
+    if (f->m_direct) continue;
+    existed[i] = ::access(f->m_target.c_str(), F_OK) == 0;
+    if (!existed[i]) continue;
+    backups[i] = f->m_tempPath + ".old";
+    qvl_UtilFileTempSlot* slot = ReserveTempSlot(backups[i].size());
+    if (::link(f->m_target.c_str(), backups[i].c_str()) != 0) {
+      ReleaseTempSlot(slot);  // no hard links here: that file cannot be restored
+      continue;
+    }
+    PublishTempSlot(slot, backups[i].c_str());
+    backupSlots[i] = slot;
+  }
+  for (std::size_t i = 0; i < cnt; ++i) {
+    qvl_CUtilDestFile* f = files[i];
+    if (f->m_direct || ::rename(f->m_tempPath.c_str(), f->m_target.c_str()) == 0) continue;
+    const int err = errno;
+    // The destinations renamed so far go back to what they were.
+    bool restored = true;
+    for (std::size_t j = 0; j < i; ++j) {
+      const qvl_CUtilDestFile* g = files[j];
+      if (g->m_direct) continue;
+      if (backupSlots[j]) {
+        restored = ::rename(backups[j].c_str(), g->m_target.c_str()) == 0 && restored;
+      } else if (!existed[j]) {
+        ::unlink(g->m_target.c_str());
+      } else {
+        restored = false;
+      }
+    }
+    dropBackups();
+    discardAll();
+    f->Fail("rename_failed", "Cannot replace \"[1]\" with the written file: [2].", err);
+    if (!restored) {
+      f->Fail("not_restored", "Cannot restore the files replaced before \"[1]\" failed: [2].", ENOTSUP);
+    }
+    return false;
+  }
+  dropBackups();
+  bool ok = true;
+  for (std::size_t i = 0; i < cnt; ++i) {
+    if (!files[i]->m_direct) files[i]->Renamed();
+  }
+  // Devices and FIFOs last: their bytes cannot be taken back.
+  for (std::size_t i = 0; i < cnt; ++i) {
+    if (files[i]->m_direct) ok = files[i]->Close() && ok;
+  }
+  return ok;
 }
 
 bool qvl_CUtilDestFile::CloseDirect() {

@@ -8,6 +8,9 @@
 #include "util/file/util_file_stream.h"
 #include "util/msg/util_msg_handler.h"
 
+// One entry of the temporary files a signal removes (util_file_destfile.cpp).
+struct qvl_UtilFileTempSlot;
+
 class qvl_CUtilDestFile : public qvl_CUtilStream {
  public:
   // Opens a write stream for path (a complete path). The temporary file
@@ -47,6 +50,27 @@ class qvl_CUtilDestFile : public qvl_CUtilStream {
   // call returns the first call's result.
   bool Close() override;
 
+  // Writes what is buffered, flushes it to the disk and closes the temporary
+  // file, keeping it (and its entry among the files a signal removes) for
+  // Close, which then only renames it; the buffer's memory is given back, so
+  // that many sealed files hold no descriptor and little memory. True on
+  // success (a device or FIFO keeps its bytes in memory); after it Write
+  // takes no more bytes. A second call returns the first call's result.
+  bool Seal();
+
+  // Makes the cnt files final together: each is sealed, then every
+  // destination is checked (it is no directory, it may be replaced, its name
+  // fits its directory's limit), and only then are the temporary files
+  // renamed over their destinations, devices and FIFOs written last. When a
+  // rename still fails, the destinations renamed before it go back to what
+  // they were: an older file from a hard link taken before the first rename,
+  // a new one removed. True when every file became final; otherwise every
+  // temporary file is removed and the failure reported by the file it
+  // concerns ("util/file/util_file_destfile.not_restored" as well when an
+  // older file could not be kept, on a file system without hard links).
+  // A signal during the renames themselves can leave some replaced.
+  static bool CloseAll(qvl_CUtilDestFile* const* files, std::size_t cnt);
+
   // The temporary file's path ("" when none was created); for tests.
   const std::string& GetTempPath() const { return m_tempPath; }
 
@@ -54,6 +78,10 @@ class qvl_CUtilDestFile : public qvl_CUtilStream {
   static constexpr std::size_t kBufferSize = std::size_t(1) << 20;
 
   bool FlushBuffer();
+  // After the rename: the temporary file is the destination now.
+  void Renamed();
+  // 0 when the destination can take the rename, else the reason (errno).
+  int CheckFinalName() const;
   bool CloseDirect();
   void Fail(const char* key, const char* text, int err);
   void Discard();
@@ -64,7 +92,7 @@ class qvl_CUtilDestFile : public qvl_CUtilStream {
   qvl_CUtilStr m_path;
   std::string m_target;  // the file renamed over: path, or the final target of a link
   std::string m_tempPath;
-  int m_tempSlot = -1;  // the temporary path's entry among those a signal removes
+  qvl_UtilFileTempSlot* m_tempSlot = nullptr;  // the temporary path's entry among those a signal removes
   std::string m_buffer;
   std::int64_t m_maxSize;
   std::int64_t m_written = 0;
@@ -72,6 +100,8 @@ class qvl_CUtilDestFile : public qvl_CUtilStream {
   bool m_replace;
   bool m_direct = false;  // a device, FIFO or socket: written in place on Close
   bool m_failed = false;
+  bool m_sealed = false;
+  bool m_sealResult = false;
   bool m_closed = false;
   bool m_closeResult = false;
 };

@@ -120,3 +120,14 @@ bool qvl_CUtilFilesystem::CreateFileDirRec(qvl_CUtilMsgHandler* handler, const q
   }
   return true;
 }
+
+int qvl_CUtilFilesystem::FindSameFile(const qvl_CUtilStr& path, const qvl_CUtilStr* paths, int cnt) {
+  struct stat dest;
+  if (path.IsEmpty() || ::stat(path.GetChars(), &dest) != 0) return -1;
+  for (int i = 0; i < cnt; ++i) {
+    struct stat st;
+    if (paths[i].IsEmpty() || ::stat(paths[i].GetChars(), &st) != 0) continue;
+    if (st.st_dev == dest.st_dev && st.st_ino == dest.st_ino) return i;
+  }
+  return -1;
+}

@@ -31,4 +31,10 @@ class qvl_CUtilFilesystem {
   // handler the message is thrown.
   static bool CreateFileDirRec(qvl_CUtilMsgHandler* handler, const qvl_CUtilStr& context,
                                const qvl_CUtilStr& filePath);
+
+  // The index of the first of the cnt paths that names the same file as path
+  // (same device and inode, links followed), or -1 when none does, when path
+  // names no existing file, or for empty paths and paths that do not exist.
+  // Used so that a program never writes its output over one of its inputs.
+  static int FindSameFile(const qvl_CUtilStr& path, const qvl_CUtilStr* paths, int cnt);
 };

@@ -202,8 +202,9 @@ TEST(AnimImportReal, GltfValuesMatchTheAccessors) {
         }
         for (std::size_t n = 0; n < m.nodes.size(); ++n) {
           const std::vector<int>& kids = m.nodes[n].children;
-          if (std::find(kids.begin(), kids.end(), ch.target_node) != kids.end() && rest.paths.count(m.nodes[n].name))
+          if (std::find(kids.begin(), kids.end(), ch.target_node) != kids.end() && rest.paths.count(m.nodes[n].name)) {
             EXPECT_EQ(rest.paths.at(node.name).parents, std::vector<std::string>{m.nodes[n].name}) << node.name;
+          }
         }
         for (std::size_t k : {std::size_t(0), times.size() / 2, times.size() - 1}) {
           const std::string where =
@@ -267,8 +268,9 @@ TEST(AnimImportReal, FbxValuesMatchTheLibrarysKeys) {
       const aiNode* node = scene->mRootNode->FindNode(ch->mNodeName);
       ASSERT_NE(node, nullptr);
       const double factor = bakeFactor(node);
-      if (node->mParent != scene->mRootNode)
+      if (node->mParent != scene->mRootNode) {
         EXPECT_EQ(rest.paths.at(node->mName.C_Str()).parents, std::vector<std::string>{node->mParent->mName.C_Str()});
+      }
       for (unsigned k : {0u, ch->mNumRotationKeys - 1}) {
         const aiQuatKey& key = ch->mRotationKeys[k];
         auto frame = std::find_if(p.frames.begin(), p.frames.end(), [&](const ReadFrame& f) {

@@ -7,6 +7,7 @@
 
 #include "tests/tool/animimport/tool_animimport_testenv.h"
 #include "tool/animimport/tool_animimport_decompose.h"
+#include "util/msg/util_msg_msg.h"
 
 namespace {
 
@@ -97,6 +98,12 @@ TEST(AnimImportSample, ClipNamesAreSanitisedCountedAndMadeUnique) {
       {{"", "", "Run"}, {"anim0", "anim1", "Run"}},
       {{"Run", "", "Run", "R?n", "R_n"}, {"Run", "anim0", "Run_2", "R_n", "R_n_2"}},
       {{"a b", "a_b", "a_b"}, {"a_b", "a_b_2", "a_b_3"}},
+      // No clip takes rest.kvt, and no clip's file is another clip's job.
+      {{"rest", "rest.job", "rest_2"}, {"rest_2", "rest.job", "rest_2_2"}},
+      {{"Wave", "Wave.job", "Wave"}, {"Wave", "Wave.job_2", "Wave_2"}},
+      {{"Wave.job", "Wave", "Wave.job"}, {"Wave.job", "Wave_2", "Wave.job_2"}},
+      {{std::string(201, 'x'), std::string(201, 'x')},
+       {std::string(191, 'x') + "~ce0b7927", std::string(191, 'x') + "~ce0b7927_2"}},
   };
   for (const Case& c : cases) {
     SourceModel model;
@@ -112,6 +119,85 @@ SourceModel TestTree() {
   const int parents[] = {-1, 0, 1, 2, 2, 2, 3, -1, 7};
   for (int i = 0; i < 9; ++i) m.nodes.push_back(Node{names[i], parents[i]});
   return m;
+}
+
+// The counts the output bound uses agree with what the writer writes.
+TEST(AnimImportSample, FrameCountsAgreeWithTheFramesWritten) {
+  std::uint32_t seed = 12345;
+  auto next = [&] { return seed = seed * 1664525u + 1013904223u; };
+  int wrong = 0;
+  for (int i = 0; i < 20000; ++i) {
+    const double start = (next() % 2000) / 1000.0 - 1.0, len = (next() % 100000) / 997.0;
+    const double rate = i % 3 == 0 ? 30.0 : 0.5 + (next() % 200000) / 1000.0;
+    if (len * rate > 200000) continue;
+    wrong += ResampleCnt(start, start + len, rate) != ResampleTimes(start, start + len, rate).size();
+    NodeTrack track;
+    std::vector<double> a, b;
+    for (double t = 0; a.size() < next() % 6; t += 1 + next() % 3) a.push_back(t);
+    for (double t = 0; b.size() < next() % 6; t += 1 + next() % 3) b.push_back(t);
+    if (!a.empty()) track.transl = MakeChannel(a, std::vector<double>(a.size() * 3, 0.0));
+    if (!b.empty()) track.rot = MakeChannel(b, std::vector<double>(b.size() * 4, 0.0));
+    if (i % 7 == 0) track.scale = MakeChannel({0, 1}, std::vector<double>(6, 1.0));
+    wrong += TrackFrameCnt(track) != TrackTimes(track).size();
+  }
+  EXPECT_EQ(wrong, 0);
+}
+
+// Every problem of a model is found with its joint (by index for a zero
+// byte, which would cut the name), clip and key; the last column is the
+// -scale factor the translations are written with.
+TEST(AnimImportSample, ModelChecksNameTheJointClipAndKey) {
+  struct Case {
+    std::string name;
+    std::vector<double> times, transl;
+    double restX, scale;
+    std::string id, text;  // of the first report ("" when none), and a part of its text
+  } cases[] = {
+      {"A", {0, 1}, {0, 0, 0, 1, 0, 0}, 0, 1, "", ""},
+      {std::string("Hi\0ps", 5),
+       {0, 1},
+       {0, 0, 0, 1, 0, 0},
+       0,
+       1,
+       "zero_in_name",
+       "Joint 1 (node \"R/Hi\\x00ps\")"},
+      {"A", {0, 1}, {0, 0, 0, 1e39, 0, 0}, 0, 1, "float_range", "has a translation of 1e+39 at key 1"},
+      {"A", {0, 1}, {0, 0, 0, 1e30, 0, 0}, 0, 1e10, "float_range", "has a translation of 1e+40 at key 1"},
+      {"A", {0, 1e39}, {0, 0, 0, 1, 0, 0}, 0, 1, "float_range", "translation key 1 at time 1e+39 s"},
+      {"A", {1, 1.00000001}, {0, 0, 0, 1, 0, 0}, 0, 1, "float_times", "key 1 at 1.00000001 s is not after"},
+      {"A", {0, 1}, {0, 0, 0, 1, 0, 0}, 1e30, 1e9, "float_range_rest", "rest translation (1e+39, 0, 0)"},
+      {"A", {0, 1}, {0, 0, 0, NAN, 0, 0}, 0, 1, "non_finite", "non-finite translation at key 1"},
+  };
+  for (const Case& c : cases) {
+    SourceModel m;
+    m.nodes = {Node{"R", -1}, Node{c.name, 0}};
+    m.nodes[1].transl.x = c.restX;
+    m.nodes[0].skinBone = true;
+    m.clips.push_back(Clip{"Walk", {NodeTrack{1, MakeChannel(c.times, c.transl), {}, {}}}});
+    qvl_CUtilPtr<qvl_CUtilMsgHandler> handler(new qvl_CUtilMsgHandler());
+    qvl_CUtilMsgCollector collector;
+    handler->RegisterBack(&collector);
+    const int problems = CheckModel(handler.Get(), "f", m, SelectJoints(m), {"Walk"}, c.scale);
+    EXPECT_EQ(problems, c.id.empty() ? 0 : 1) << c.id;
+    std::string id, text;
+    if (!collector.GetEntries().empty()) {
+      id = collector.GetEntries()[0].msg.GetId().GetChars();
+      text = collector.GetEntries()[0].msg.GetFilledText();
+    }
+    EXPECT_EQ(id, c.id.empty() ? std::string() : "tool/animimport/tool_animimport_model." + c.id);
+    EXPECT_NE(text.find(c.text), std::string::npos) << text;
+  }
+}
+
+// A chain of 100,000 nodes under one skin: every node is a joint, each with its parent.
+TEST(AnimImportSample, JointSelectionTakesLongChainsWhole) {
+  SourceModel m;
+  for (int i = 0; i < 100000; ++i) m.nodes.push_back(Node{std::to_string(i), i - 1});
+  m.nodes.front().skinBone = m.nodes.back().skinBone = true;
+  const JointSet set = SelectJoints(m);
+  ASSERT_EQ(set.nodes.size(), 100000u);
+  EXPECT_EQ(set.parents[99999], 99998);
+  EXPECT_EQ(NodePath(m, 99999).substr(0, 7), ".../999");
 }
 
 TEST(AnimImportSample, JointsReachUpToTheLowestCommonAncestorOnly) {

@@ -1,6 +1,6 @@
 // Tests of the error report on a hand-checked case (errors between and at
 // keys, a missing and a dropped bone), the percentile rank and the ordering
-// of the worst bones.
+// of the worst bones, and the object-space error of a hand-built chain.
 #include "tool/animinspect/tool_animinspect_report.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +12,8 @@
 #include "tests/tool/boneanim/tool_boneanim_testenv.h"
 #include "tests/util/file/util_file_testdir.h"
 #include "tool/animinspect/tool_animinspect_json.h"
+#include "tool/animinspect/tool_animinspect_svg.h"
+#include "tool/animinspect/tool_animinspect_text.h"
 #include "util/kvt/util_kvt_chunk.h"
 #include "util/kvt/util_kvt_work.h"
 
@@ -97,7 +99,7 @@ TEST(AnimInspectReport, HandCheckedErrorsMissingAndDroppedBones) {
   ReadJob(&job, env.handler.Get(), env.pool.Get(), root);
   qvl_CUtilPtrBase::RefReleaseOf(root);
   ErrorReport r;
-  BuildErrorReport(env.handler.Get(), env.pool.Get(), qvl_CUtilStr(dir.Path().c_str()), job, anim, &r);
+  BuildErrorReport(env.handler.Get(), env.pool.Get(), qvl_CUtilStr(dir.Path().c_str()), job, anim, 0.0, &r);
 
   EXPECT_EQ(env.Ids(), std::vector<std::string>{"2 tool/animinspect/tool_animinspect_report.missing_bone"});
   ASSERT_EQ(r.bones.size(), 3u);
@@ -136,12 +138,120 @@ TEST(AnimInspectReport, HandCheckedErrorsMissingAndDroppedBones) {
   EXPECT_NE(
       json.find("{\"name\": \"B\", \"kept\": false, \"rot_err_max_deg\": null, \"rot_err_p99_deg\": null, "
                 "\"rot_err_max_time\": null, \"transl_err_max\": null, \"transl_err_p99\": null, "
-                "\"transl_err_max_time\": null, \"moved_transl_max\": 0.5, \"moved_rot_max_deg\": 0}"),
+                "\"transl_err_max_time\": null, \"moved_transl_max\": 0.5, \"moved_rot_max_deg\": 0, "
+                "\"obj_err_max\": null, \"obj_err_p99\": null, \"obj_err_max_time\": null}"),
       std::string::npos)
       << json;
   EXPECT_NE(json.find("\"rot_err_max_time\": 0.5, \"transl_err_max\""), std::string::npos);
-  EXPECT_NE(json.find("\"moved_transl_max\": null, \"moved_rot_max_deg\": null}"), std::string::npos);
-  EXPECT_NE(json.find("\"worst_bone\": \"A\"}"), std::string::npos);
+  EXPECT_NE(json.find("\"moved_transl_max\": null, \"moved_rot_max_deg\": null, \"obj_err_max\""),
+            std::string::npos);
+  // Without a skeleton every object-space field is null.
+  EXPECT_NE(json.find("\"worst_bone\": \"A\", \"obj_err_max\": null, \"obj_err_p99\": null, "
+                      "\"obj_err_max_time\": null, \"shell\": null, \"meters_per_unit\": null}"),
+            std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(AnimInspectReport, ObjectSpaceErrorOfAHandBuiltChain) {
+  // Root, Mid 1 along x from it, Tip 1 along x from Mid; Hand (reference
+  // only) hangs from Tip. Metres per unit 0.5: the shell is 0.06 units. The
+  // file turns Root 10° about z at time 1 (5° at 0.5, between its keys) and
+  // holds no other bone, so every point turns about the origin: a point at
+  // distance r from the z axis moves 2·r·sin(θ/2). Slide, a top bone turned
+  // 90° about z at rest, moves 1 along −x, which the file holds turned into
+  // the rest frame, (0, 1, 0): rebuilt, it has no error.
+  qvl_TestDir dir;
+  const std::string id = "quat 0 0 0 1";
+  const std::string q90 = "quat 0 0 0.70710678 0.70710678";
+  qvl_TestDir::WriteFile(dir / "rest.kvt",
+                         "format \"quorvel_path_5\" data { meters_per_unit 0.5 path_array " +
+                             Path("Root", {"key 0 transl 0 0 0 " + id}) +
+                             Path("Mid\" parent \"Root", {"key 0 transl 1 0 0 " + id}) +
+                             Path("Tip\" parent \"Mid", {"key 0 transl 1 0 0 " + id}) +
+                             Path("Hand\" parent \"Tip", {"key 0 transl 1 0 0 " + id}) +
+                             Path("Slide", {"key 0 transl 0 1 0 " + q90}) + "}");
+  // "Loose" has no rest pose (a top bone at the identity) and adds the time 0.5.
+  qvl_TestDir::WriteFile(
+      dir / "anim.kvt", "format \"quorvel_path_5\" data { path_array " +
+                            Path("Root", {"key 0 transl 0 0 0 " + id, "key 1 transl 0 0 0 " + id}) +
+                            Path("Mid", {"key 0 transl 1 0 0 " + id, "key 1 transl 1 0 0 " + id}) +
+                            Path("Tip", {"key 0 transl 1 0 0 " + id, "key 1 transl 1 0 0 " + id}) +
+                            Path("Loose", {"key 0.5 transl 0 0 0 " + id}) +
+                            Path("Slide", {"key 0 transl 0 1 0 " + q90, "key 1 transl -1 1 0 " + q90}) + "}");
+  qvl_TestDir::WriteFile(dir / "job.kvt",
+                         "ref_path \"rest.kvt\" anim_path \"anim.kvt\" do_transl true do_quat true");
+  const std::string runtime =
+      "format \"quorvel_boneanim_runtime_164x12\" data { range 0 1 key_array 0 1 bone_name_array \"Root\" "
+      "\"Slide\" transl_array 0 0 0 0 0 0  0 0 0 0 1 0 quat_array 0 0 0 1 0 0 0 1  0 0 0.08715574 0.9961947 "
+      "0 0 0 1 }";
+  Env env;
+  RuntimeAnim anim;
+  qvl_CUtilPtr<qvl_CUtilStream> s(new qvl_CUtilMemStream(runtime, "rt.kvt"));
+  ASSERT_TRUE(LoadRuntimeAnim(env.handler.Get(), "", s.Get(), &anim));
+  qvl_CUtilPtr<qvl_CUtilMemStream> jobStream(new qvl_CUtilMemStream(qvl_TestDir::ReadFile(dir / "job.kvt")));
+  qvl_CUtilKvtChunk* root =
+      qvl_CUtilKvtWork::ReadStreamSimple(env.handler.Get(), "job.kvt", jobStream.Get(), false);
+  BoneAnimJob job{};
+  ReadJob(&job, env.handler.Get(), env.pool.Get(), root);
+  qvl_CUtilPtrBase::RefReleaseOf(root);
+  ErrorReport r;
+  BuildErrorReport(env.handler.Get(), env.pool.Get(), qvl_CUtilStr(dir.Path().c_str()), job, anim, 0.0, &r);
+  EXPECT_EQ(env.Ids(),
+            std::vector<std::string>{"2 tool/animinspect/tool_animinspect_report.ref_not_defined"});
+
+  ASSERT_TRUE(r.hasSkeleton);
+  EXPECT_EQ(r.metersPerUnit, 0.5);
+  EXPECT_EQ(r.shell.source, ShellSource::kUnit);
+  const double d = 0.06;
+  EXPECT_NEAR(r.shell.distance, d, 1e-15);
+  EXPECT_EQ(r.objTimes, (std::vector<double>{0.0, 0.5, 1.0}));
+  const double s5 = std::sin(5.0 * M_PI / 180), s25 = std::sin(2.5 * M_PI / 180);
+  struct Want {
+    const char* name;
+    double r;  // farthest distance of the bone's points from the z axis
+  };
+  const Want wants[] = {{"Loose", 0.0}, {"Mid", 1 + d}, {"Root", d}, {"Slide", 0.0}, {"Tip", 2 + d}};
+  ASSERT_EQ(r.bones.size(), 5u);  // the animation's bones, by name; not Hand
+  constexpr double kTol = 2e-7;   // the file's float quaternions
+  for (std::size_t i = 0; i < 5; ++i) {
+    const BoneReport& b = r.bones[i];
+    EXPECT_EQ(b.name, wants[i].name);
+    ASSERT_EQ(b.objErrs.size(), 3u);
+    EXPECT_NEAR(b.objErrs[0], 0.0, kTol) << b.name;
+    EXPECT_NEAR(b.objErrs[1], 2 * wants[i].r * s25, kTol) << b.name;
+    EXPECT_NEAR(b.objErrs[2], 2 * wants[i].r * s5, kTol) << b.name;
+    if (wants[i].r == 0.0) continue;
+    EXPECT_EQ(b.objErrMax, b.objErrs[2]);
+    EXPECT_EQ(b.objErrP99, b.objErrMax);
+    EXPECT_EQ(b.objErrMaxTime, 1.0) << b.name;
+  }
+  EXPECT_EQ(r.bones[0].objErrMaxTime, 0.0);  // Loose: 0 throughout, the first time
+  EXPECT_EQ(r.objWorstBone, "Tip");
+  EXPECT_EQ(r.objErrMax, r.bones[4].objErrMax);
+  EXPECT_EQ(r.objErrMaxTime, 1.0);
+  EXPECT_EQ(WorstBonesByObjErr(r, 2).back()->name, "Mid");
+
+  // Centimetres where the unit is known: 50 per unit.
+  const std::vector<std::string> lines = ReportLines(r);
+  std::string text;
+  for (const std::string& l : lines) text += l + "\n";
+  EXPECT_NE(text.find("(shell: the default 3 cm at 0.5 m per unit):"), std::string::npos) << text;
+  EXPECT_NE(
+      text.find(
+          "Tip                      dropped     0.359082         1     0.359082      17.9541      17.9541"),
+      std::string::npos)
+      << text;
+  const std::string json = JsonReport(anim, &r);
+  EXPECT_NE(json.find("\"obj_err_max_time\": 1, \"shell\": 0.06, \"meters_per_unit\": 0.5}"),
+            std::string::npos)
+      << json;
+  const std::string svg = SvgChart(r);
+  std::size_t series = 0;
+  for (std::size_t at = 0; (at = svg.find("class=\"obj-series\"", at)) != std::string::npos; ++at) ++series;
+  EXPECT_EQ(series, 5u);
 }
 
 }  // namespace

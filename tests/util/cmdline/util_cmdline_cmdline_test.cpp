@@ -109,6 +109,74 @@ TEST(CmdLine, ArgumentsLeftAndPatterns) {
   EXPECT_EQ(collector.GetEntries()[1].msg.GetInfo(1), "-b");
 }
 
+TEST(CmdLine, NegativeNumbersAreValuesOnlyWhenSwitchedOn) {
+  struct Case {
+    bool on;
+    std::vector<const char*> args;
+    const char* expected;  // "-at" value, positional arguments, then the reports' keys
+  };
+  const Case cases[] = {
+      {false, {"f", "-at", "-0.5"}, "at= pos=f | missing_value unknown_opt"},
+      {true, {"f", "-at", "-0.5"}, "at=-0.5 pos=f |"},
+      {true, {"-at", "-.5", "f"}, "at=-.5 pos=f |"},
+      {true, {"-at", "-5e3", "-at", "-7"}, "at=-7 pos= |"},
+      {true, {"f", "-2"}, "at= pos=f,-2 |"},  // left as a positional argument, not an unknown option
+      {true, {"-at", "-x", "f"}, "at= pos=f | missing_value unknown_opt"},
+      {true, {"-at", "-"}, "at= pos= | missing_value unknown_opt"},
+      {true, {"-at", "--5"}, "at= pos= | missing_value unknown_opt"},
+      {true, {"-at", "-e5"}, "at= pos= | missing_value unknown_opt"},
+  };
+  for (const Case& c : cases) {
+    std::vector<const char*> argv{"prog"};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    qvl_CUtilMsgCollector collector;
+    qvl_CUtilPtr<qvl_CUtilMsgHandler> handler(new qvl_CUtilMsgHandler());
+    handler->RegisterBack(&collector);
+    qvl_CUtilCmdLine cmd;
+    cmd.AssignArgVecSysChar(handler.Get(), "", static_cast<int>(argv.size()), argv.data());
+    cmd.SetNegativeNumberValues(c.on);
+    std::string out = std::string("at=") + cmd.ExtractOptStr("-at").GetChars() + " pos=";
+    cmd.ErrorUnknownOpt("-*");
+    for (int i = 1; i < cmd.GetArgCnt(); ++i) {
+      if (i > 1) out += ',';
+      out += cmd.GetCurArgStr(i).GetChars();
+    }
+    out += " |";
+    for (const auto& e : collector.GetEntries()) {
+      const std::string id = e.msg.GetId().GetChars();
+      out += ' ';
+      out += id.substr(id.find('.') + 1);
+    }
+    EXPECT_EQ(out, c.expected) << c.args[1];
+  }
+}
+
+// An empty value is told from an absent option; a missing value is not given.
+TEST(CmdLine, AnEmptyValueIsGiven) {
+  struct Case {
+    std::vector<const char*> args;
+    bool given;
+  } cases[] = {{{"-at", ""}, true},
+               {{"-at", "2"}, true},
+               {{}, false},
+               {{"-at"}, false},
+               {{"-at", "-q"}, false},
+               {{"-at", "", "-at"}, false},
+               {{"-at", "-q", "-at", ""}, true}};
+  for (const Case& c : cases) {
+    std::vector<const char*> argv{"prog"};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    qvl_CUtilPtr<qvl_CUtilMsgHandler> handler(new qvl_CUtilMsgHandler());
+    qvl_CUtilMsgCollector collector;
+    handler->RegisterBack(&collector);
+    qvl_CUtilCmdLine cmd;
+    cmd.AssignArgVecSysChar(handler.Get(), "", static_cast<int>(argv.size()), argv.data());
+    bool given = !c.given;
+    cmd.ExtractOptStr("-at", &given);
+    EXPECT_EQ(given, c.given) << c.args.size();
+  }
+}
+
 TEST(CmdLine, WithoutAHandlerProblemsAreThrown) {
   const char* argv[] = {"prog", "-binary"};
   qvl_CUtilCmdLine cmd;

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -205,6 +206,66 @@ TEST(DestFile, AReplacedFileKeepsItsModeAndOwner) {
   }
   ::umask(mask);
   EXPECT_EQ(f.Ids(), "");
+}
+
+// A set closes together or not at all: a destination that became a
+// directory, a name too long for the file system, or a rename that fails
+// after others went through leaves every destination as it was.
+TEST(DestFile, ASetBecomesFinalTogetherOrNotAtAll) {
+  enum Fault { kNone, kDirectory, kLongName, kRenameFails };
+  for (Fault fault : {kNone, kDirectory, kLongName, kRenameFails}) {
+    Fixture f;
+    qvl_TestDir::WriteFile(f.dir / "b", "old b");
+    // a new, b replaced, then the file the fault is in, then another new one.
+    const std::string names[] = {"a", "b", fault == kLongName ? std::string(256, 'n') : "c", "e"};
+    std::vector<qvl_CUtilPtr<qvl_CUtilDestFile>> files;
+    std::vector<qvl_CUtilDestFile*> raw;
+    for (const std::string& n : names) {
+      files.push_back(f.Open(f.dir / n));
+      raw.push_back(files.back().Get());
+      EXPECT_TRUE(raw.back()->Write(n.data(), 1));
+      if (n == "b") continue;  // left for CloseAll to seal
+      EXPECT_TRUE(raw.back()->Seal()) << n;
+      EXPECT_FALSE(raw.back()->Write("x", 1)) << "a sealed file takes no more bytes";
+    }
+    if (fault == kDirectory) std::filesystem::create_directory(f.dir / "c");
+    if (fault == kRenameFails) ::unlink(raw[2]->GetTempPath().c_str());
+    EXPECT_EQ(qvl_CUtilDestFile::CloseAll(raw.data(), raw.size()), fault == kNone) << fault;
+    EXPECT_EQ(raw[0]->Close(), fault == kNone) << "a closed set stays as it ended";
+    files.clear();
+    if (fault == kNone) {
+      EXPECT_EQ(f.dir.List(), (std::vector<std::string>{"a", "b", "c", "e"}));
+      EXPECT_EQ(qvl_TestDir::ReadFile(f.dir / "b") + qvl_TestDir::ReadFile(f.dir / "e"), "be");
+      EXPECT_EQ(f.Ids(), "");
+    } else {
+      EXPECT_EQ(f.dir.List(),
+                fault == kDirectory ? (std::vector<std::string>{"b", "c"}) : std::vector<std::string>{"b"})
+          << fault;
+      EXPECT_EQ(qvl_TestDir::ReadFile(f.dir / "b"), "old b") << fault;
+      EXPECT_EQ(f.Ids(), "util/file/util_file_destfile.rename_failed;") << fault;
+    }
+  }
+}
+
+// A signal removes every temporary file that exists, however many.
+TEST(DestFile, ASignalRemovesEveryTemporaryFile) {
+  qvl_TestDir dir;
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::signal(SIGTERM, SIG_DFL);
+    std::vector<qvl_CUtilDestFile*> open;  // never released: the signal ends the process
+    for (int i = 0; i < 300; ++i) {
+      open.push_back(new qvl_CUtilDestFile(nullptr, "", "", (dir / std::to_string(i)).c_str(), true, -1));
+      open.back()->Write("x", 1);
+      if (i % 2) open.back()->Seal();  // sealed ones too
+    }
+    ::raise(SIGTERM);
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+  EXPECT_EQ(dir.List(), std::vector<std::string>{});
 }
 
 TEST(DestFile, WithoutAHandlerAFailureIsThrown) {

@@ -20,10 +20,11 @@ struct qvl_TestOutcome {
 
 // Runs exe with args in the directory cwd. Both streams go to files outside
 // cwd, so that the directory holds only what the run made. addressLimit, when
-// not 0, caps the program's address space (bytes), to make allocations fail.
+// not 0, caps the program's address space (bytes), to make allocations fail;
+// cpuSeconds, when not 0, its processor time (SIGXCPU, then SIGKILL, end it).
 inline qvl_TestOutcome qvl_TestRunProgram(const char* exe, const std::string& cwd,
                                           const std::vector<std::string>& args,
-                                          unsigned long long addressLimit = 0) {
+                                          unsigned long long addressLimit = 0, unsigned cpuSeconds = 0) {
   qvl_TestDir capture;
   const std::string outPath = capture / "stdout", errPath = capture / "stderr";
   qvl_TestOutcome r;
@@ -35,6 +36,10 @@ inline qvl_TestOutcome qvl_TestRunProgram(const char* exe, const std::string& cw
     if (addressLimit != 0) {
       struct rlimit lim = {addressLimit, addressLimit};
       if (::setrlimit(RLIMIT_AS, &lim) != 0) ::_exit(122);
+    }
+    if (cpuSeconds != 0) {
+      struct rlimit lim = {cpuSeconds, cpuSeconds + 1};
+      if (::setrlimit(RLIMIT_CPU, &lim) != 0) ::_exit(123);
     }
     std::vector<char*> argv{const_cast<char*>(exe)};
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
