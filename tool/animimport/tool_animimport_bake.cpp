@@ -262,7 +262,8 @@ std::vector<InexactJoint> BakeScale(qvl_CUtilMsgHandler* handler, const std::str
   for (const InexactJoint& w : inexact) {
     const std::string where = w.clip < 0 ? std::string("in the rest pose")
                                          : "in clip \"" + clipNames[w.clip] + "\" at " + Fmt(w.time) + " s";
-    ReportImportText(handler, qvl_MsgLevelWarning, "tool/animimport/tool_animimport_bake.", context, "inexact",
+    ReportImportText(handler, qvl_MsgLevelWarning, "tool/animimport/tool_animimport_bake.", context,
+                     "inexact",
                      "Joint \"" + model->nodes[joints.nodes[w.joint]].name + "\" lands up to " + Fmt(w.dev) +
                          " units (" + where +
                          ") from where the source puts it: a non-uniform scale above it, with a rotated "
@@ -356,6 +357,29 @@ std::vector<InexactJoint> BakeScale(qvl_CUtilMsgHandler* handler, const std::str
     if (!IsOne(restFactor[j])) nd.transl = Mul(restFactor[j], nd.transl);
   }
   return inexact;
+}
+
+std::uint64_t BakedKeyBound(const SourceModel& model, const JointSet& joints, const std::vector<int>& clips) {
+  const std::size_t n = joints.nodes.size();
+  std::uint64_t total = 0;
+  std::vector<std::uint64_t> own(n), scaleKeys(n), above(n);
+  for (int c : clips) {
+    std::fill(own.begin(), own.end(), 0);
+    std::fill(scaleKeys.begin(), scaleKeys.end(), 0);
+    for (const NodeTrack& t : model.clips[c].tracks) {
+      const int j = joints.jointOfNode[t.node];
+      if (j < 0) continue;
+      own[j] = t.transl.KeyCnt();
+      scaleKeys[j] = t.scale.KeyCnt();
+    }
+    for (std::size_t j = 0; j < n; ++j) {
+      const int p = joints.parents[j];
+      // Sums of key counts, each below 2^32 joints times 2^32 keys: no overflow.
+      above[j] = p >= 0 ? above[p] + scaleKeys[p] : 0;
+      total += own[j] + above[j];
+    }
+  }
+  return total;
 }
 
 double ScaleAboveJoints(const SourceModel& model, const JointSet& joints, Vector3d* above) {

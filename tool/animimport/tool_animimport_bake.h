@@ -2,6 +2,7 @@
 // the scale of every joint is carried into the translations of the joints below it.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -17,9 +18,9 @@ constexpr double kScaleNoise = 1e-5;
 // A joint whose origin baking cannot put where the source does: a
 // non-uniform scale above it with a rotated joint in between.
 struct InexactJoint {
-  int joint = -1;    // index into JointSet::nodes
-  double dev = 0.0;  // the largest distance, source units (the top joints' parent frame)
-  int clip = -1;     // where it was found: index into SourceModel::clips, -1 for the rest pose
+  int joint = -1;     // index into JointSet::nodes
+  double dev = 0.0;   // the largest distance, source units (the top joints' parent frame)
+  int clip = -1;      // where it was found: index into SourceModel::clips, -1 for the rest pose
   double time = 0.0;  // seconds; 0 for the rest pose
 };
 
@@ -46,6 +47,13 @@ struct InexactJoint {
 std::vector<InexactJoint> BakeScale(qvl_CUtilMsgHandler* handler, const std::string& context,
                                     SourceModel* model, const JointSet& joints, const std::vector<int>& clips,
                                     const std::vector<std::string>& clipNames);
+
+// An upper bound of the translation keys that BakeScale leaves in the clips
+// listed in clips: per joint with an animated ancestor scale, its own
+// translation keys plus the scale keys of every ancestor joint. Checked
+// before baking, so that a hostile file of long chains of keyed scales cannot
+// make it allocate without bound. No failure.
+std::uint64_t BakedKeyBound(const SourceModel& model, const JointSet& joints, const std::vector<int>& clips);
 
 // The scale that the nodes above the top joints give the whole skeleton: the
 // product of their rest scales (components within kScaleNoise of 1 taken as

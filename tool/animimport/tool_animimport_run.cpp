@@ -270,7 +270,17 @@ int RunImport(qvl_CUtilMsgHandler* handler, const ImportOptions& opt,
     if (worst >= 0) WarnScale(handler, src, model.nodes[worst].name, where[worst], dev[worst], scaled - 1);
   }
   const double metersPerUnit = WrittenUnit(handler, src, model, joints, opt);
+  const std::uint64_t bakedKeys = BakedKeyBound(model, joints, chosen);
+  if (bakedKeys > kMaxImportFrames) {
+    Say(handler, qvl_MsgLevelError, src, "bake_too_large",
+        "Baking the keyed scales into the translations below them could make " + std::to_string(bakedKeys) +
+            " translation keys, more than the limit of " + std::to_string(kMaxImportFrames) +
+            " frames per import.");
+    return counter.m_cnt;
+  }
   BakeScale(handler, src, &model, joints, chosen, names);
+  // Baking adds translation keys where an ancestor's scale has keys: counted again.
+  if (!CheckOutputSize(handler, src, model, chosen, names, starts, ends, opt.fps)) return counter.m_cnt;
 
   // Names cut to fit the file system are said, with the name they stand for.
   for (int c : chosen) {

@@ -14,7 +14,7 @@ namespace {
 
 const std::string kReal = QVL_SOURCE_DIR "/../shared/data/real/";
 
-#define SKIP_WITHOUT(dir)                                   \
+#define SKIP_WITHOUT(dir) \
   if (!std::filesystem::exists(kReal + dir)) GTEST_SKIP() << "real files not found: " << kReal + dir
 
 struct Truth {
@@ -103,7 +103,8 @@ TEST(AnimImportFidelity, BlenderExportsMatchTheAuthoredMotion) {
     const Truth& truth = truths[stem];
     const Truth::ClipPos& tc = truth.clips.at(c.truth);
     qvl_TestDir dir;
-    const qvl_TestOutcome r = qvl_TestRunProgram(QVL_ANIMIMPORT_EXE, dir.Path(), {kReal + "blender-samples/" + file, "out"});
+    const qvl_TestOutcome r =
+        qvl_TestRunProgram(QVL_ANIMIMPORT_EXE, dir.Path(), {kReal + "blender-samples/" + file, "out"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const std::string where = file + " " + c.clip;
     const ReadFile rest = ReadPathFile(dir / "out/rest.kvt");
@@ -117,7 +118,8 @@ TEST(AnimImportFidelity, BlenderExportsMatchTheAuthoredMotion) {
       const bool top = p.empty() || rest.paths.at(p[0]).parents.empty();
       EXPECT_TRUE(truth.parents[b] == "-" ? top : p == std::vector<std::string>{truth.parents[b]}) << where;
     }
-    EXPECT_EQ(rest.metersPerUnit, c.unit > 0 ? std::vector<double>{static_cast<float>(c.unit)} : std::vector<double>{})
+    EXPECT_EQ(rest.metersPerUnit,
+              c.unit > 0 ? std::vector<double>{static_cast<float>(c.unit)} : std::vector<double>{})
         << where;
     // Truth frame f lies at the clip's start + (f - first) / 30 s.
     const double start = clip.paths.begin()->second.range[0], end = clip.paths.begin()->second.range[1];
@@ -158,12 +160,111 @@ TEST(AnimImportFidelity, BlenderExportsMatchTheAuthoredMotion) {
     qvl_TestDir::WriteFile(dir / "out/plain.job.kvt", job.replace(job.find("rest.kvt"), 8, "plain.kvt"));
     for (const char* j : {"plain", c.clip}) {
       const qvl_TestOutcome b = qvl_TestRunProgram(
-          QVL_BONEANIM_EXE, dir.Path(), {"out/" + std::string(j) + ".job.kvt", "out/" + std::string(j) + ".anim.kvt", "-refdir", "out"});
+          QVL_BONEANIM_EXE, dir.Path(),
+          {"out/" + std::string(j) + ".job.kvt", "out/" + std::string(j) + ".anim.kvt", "-refdir", "out"});
       EXPECT_EQ(b.exitCode, 0) << b.err;
     }
     EXPECT_EQ(qvl_TestDir::ReadFile(dir / "out/plain.anim.kvt"),
               qvl_TestDir::ReadFile(dir / ("out/" + std::string(c.clip) + ".anim.kvt")))
         << where;
+  }
+}
+
+// The angle in degrees between two rotations: of a^-1 b, from its vector
+// part and w by atan2, which stays exact for small angles.
+double AngleDeg(const Quatd& a, const Quatd& b) {
+  const Quatd d = QuatMul(Quatd{-a.x, -a.y, -a.z, a.w}, b);
+  return 2 * std::atan2(std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z), std::fabs(d.w)) * 180 / M_PI;
+}
+
+// gltfpack resamples at 30 Hz and quantises (Fox.quantized), and compresses
+// the buffer views too (.cc): the same joints and clips as the original, and
+// every key of the optimised file within 0.05 degrees and 0.1% of the
+// skeleton's size of the original sampled at that key's time.
+TEST(AnimImportFidelity, GltfpackFilesMatchTheirOriginalsAtTheirKeys) {
+  SKIP_WITHOUT("gltfpack");
+  struct Case {
+    const char* packed;
+    const char* original;
+  } cases[] = {{"gltfpack/Fox.quantized.glb", "gltf-fox/Fox.glb"},
+               {"gltfpack/Fox.cc.glb", "gltf-fox/Fox.glb"},
+               {"gltfpack/CesiumMan.cc.glb", "gltf-cesiumman/CesiumMan.glb"}};
+  for (const Case& c : cases) {
+    qvl_TestDir dir;
+    // Under the original's name, so that a clip named after the file is named alike.
+    const std::string source = c.original, copy = dir / source.substr(source.rfind('/') + 1);
+    qvl_TestDir::WriteFile(copy, qvl_TestDir::ReadFile(kReal + c.packed));
+    for (const char* out : {"packed", "original"}) {
+      const qvl_TestOutcome r =
+          qvl_TestRunProgram(QVL_ANIMIMPORT_EXE, dir.Path(), {out[0] == 'p' ? copy : kReal + source, out});
+      ASSERT_EQ(r.exitCode, 0) << c.packed << " " << out << ": " << r.err;
+    }
+    const ReadFile packedRest = ReadPathFile(dir / "packed/rest.kvt");
+    const ReadFile origRest = ReadPathFile(dir / "original/rest.kvt");
+    EXPECT_EQ(packedRest.order, origRest.order) << c.packed;
+    auto list = [&](const char* sub) {
+      std::vector<std::string> names;
+      for (const auto& e : std::filesystem::directory_iterator(dir / sub))
+        names.push_back(e.path().filename());
+      std::sort(names.begin(), names.end());
+      return names;
+    };
+    const std::vector<std::string> packedClips = list("packed"), origClips = list("original");
+    EXPECT_EQ(packedClips, origClips) << c.packed;
+    std::vector<V3> restPoints;
+    for (const auto& [name, pose] : WorldPoses(origRest, nullptr, 0)) restPoints.push_back(pose.first);
+    const double size = Extent(restPoints);
+    double worstDeg = 0, worstT = 0;
+    std::size_t keys = 0;
+    for (const std::string& f : origClips) {
+      if (f == "rest.kvt" || f.find(".job.") != std::string::npos) continue;
+      const ReadFile packed = ReadPathFile(dir / ("packed/" + f));
+      const ReadFile orig = ReadPathFile(dir / ("original/" + f));
+      for (const auto& [name, path] : packed.paths) {
+        // A joint the original does not animate holds its rest pose there.
+        const auto o = orig.paths.find(name);
+        const ReadPath& ref = o != orig.paths.end() ? o->second : origRest.paths.at(name);
+        for (const ReadFrame& k : path.frames) {
+          V3 t;
+          Quatd q;
+          SamplePath(ref, k.key, &t, &q);
+          worstDeg = std::max(worstDeg, AngleDeg(q, Quatd{k.q[0], k.q[1], k.q[2], k.q[3]}));
+          worstT = std::max(worstT, Dist(t, V3{k.t[0], k.t[1], k.t[2]}) / size);
+          ++keys;
+        }
+      }
+    }
+    EXPECT_GT(keys, 100u) << c.packed;
+    EXPECT_LE(worstDeg, 0.05) << c.packed;
+    EXPECT_LE(worstT, 0.001) << c.packed;
+  }
+}
+
+// A required extension the importer does not know is refused before any
+// data is read, naming it; one it supports does not stop the file.
+TEST(AnimImportFidelity, ARequiredExtensionIsSupportedOrTheFileRefused) {
+  SKIP_WITHOUT("gltf-fox");
+  const std::string gltf = qvl_TestDir::ReadFile(kReal + "gltf-fox/Fox.gltf");
+  struct Case {
+    const char* required;
+    const char* refused;  // the extension named in the error, nullptr for an import
+  } cases[] = {{"\"KHR_mesh_quantization\"", nullptr},
+               {"\"KHR_mesh_quantization\", \"EXT_made_up\"", "EXT_made_up"},
+               {"\"KHR_animation_pointer\"", "KHR_animation_pointer"}};
+  for (const Case& c : cases) {
+    qvl_TestDir dir;
+    qvl_TestDir::WriteFile(dir / "Fox.bin", qvl_TestDir::ReadFile(kReal + "gltf-fox/Fox.bin"));
+    qvl_TestDir::WriteFile(dir / "Fox.gltf",
+                           "{\"extensionsRequired\": [" + std::string(c.required) + "]," + gltf.substr(1));
+    const qvl_TestOutcome r = qvl_TestRunProgram(QVL_ANIMIMPORT_EXE, dir.Path(), {"Fox.gltf", "out"});
+    EXPECT_EQ(r.exitCode == 0, c.refused == nullptr) << c.required << ": " << r.err;
+    EXPECT_EQ(std::filesystem::exists(dir / "out/rest.kvt"), c.refused == nullptr) << c.required;
+    if (c.refused) {
+      EXPECT_NE(r.err.find("The file requires the glTF extension \"" + std::string(c.refused) +
+                           "\", which this importer does not support."),
+                std::string::npos)
+          << r.err;
+    }
   }
 }
 
