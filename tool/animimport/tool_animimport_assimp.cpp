@@ -5,14 +5,14 @@
 #include <assimp/config.h>
 #include <assimp/scene.h>
 
+#include <algorithm>
 #include <assimp/Importer.hpp>
 #include <cmath>
 #include <fstream>
-#include <iterator>
 #include <map>
 
 #include "tool/animimport/tool_animimport_collada.h"
-
+#include "tool/animimport/tool_animimport_limits.h"
 #include "util/msg/util_msg_msg.h"
 
 namespace {
@@ -59,18 +59,41 @@ void ReadUnitAndNames(qvl_CUtilMsgHandler* handler, const std::string& path, con
     if (std::isfinite(cm) && cm > 0) model->metersPerUnit = cm * 0.01;
   }
   if (std::string(format.C_Str()) != "Collada Importer") return;
-  std::ifstream in(path, std::ios::binary);
-  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // The library has read the whole file already; the bound only keeps a
+  // file that grew since from being read without end.
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  const std::streamoff size = in ? static_cast<std::streamoff>(in.tellg()) : -1;
+  if (size < 0 || static_cast<std::uint64_t>(size) > kMaxColladaBytes) {
+    Report(handler, qvl_MsgLevelWarning, path, "names_skipped",
+           "The file cannot be read again or is larger than " + std::to_string(kMaxColladaBytes) +
+               " bytes: its joints keep the node ids as names, and its unit is unknown.");
+    return;
+  }
+  std::string text(static_cast<std::size_t>(size), '\0');
+  in.seekg(0);
+  in.read(text.data(), size);
+  text.resize(static_cast<std::size_t>(std::max<std::streamsize>(in.gcount(), 0)));
   const ColladaNames names = ReadColladaNames(text);
   for (Node& node : model->nodes) {
     auto it = names.byLibraryName.find(node.name);
     if (it != names.byLibraryName.end()) node.name = it->second;
   }
+  // Without <animation_clip> the library names its one clip by joining the
+  // names of the nested <animation> elements ("Armature_Armature"); the
+  // artist named the animated object, the outermost one.
+  if (!names.hasClips && names.topAnimations.size() == 1 && model->clips.size() == 1 &&
+      !names.topAnimations[0].empty()) {
+    const std::string& top = names.topAnimations[0];
+    std::string& clip = model->clips[0].name;
+    if (clip == top || clip.rfind(top + "_", 0) == 0) clip = top;
+  }
   // The library folds the unit into the root node's scale; it is moved back
   // out into the unit, so that the root frame is the file's own.
   if (names.meter > 0) {
-    Vector3d& s = model->nodes[0].scale;
-    s = Vector3d{s.x / names.meter, s.y / names.meter, s.z / names.meter};
+    if (!model->nodes.empty()) {
+      Vector3d& s = model->nodes[0].scale;
+      s = Vector3d{s.x / names.meter, s.y / names.meter, s.z / names.meter};
+    }
     model->metersPerUnit = names.meter;
   } else {
     Report(handler, qvl_MsgLevelWarning, path, "bad_unit",

@@ -121,6 +121,7 @@ ColladaNames ReadColladaNames(std::string_view xml) {
   std::set<std::string> ambiguous;
   bool unitSeen = false;
   bool assetClosed = false;
+  int animDepth = 0;  // open <animation> elements around the scan
   std::size_t pos = 0;
   Tag tag;
   while ((pos = xml.find('<', pos)) != std::string_view::npos) {
@@ -142,12 +143,24 @@ ColladaNames ReadColladaNames(std::string_view xml) {
       continue;
     }
     if (rest.substr(0, 8) == "</asset>" || rest.substr(0, 8) == "</asset ") assetClosed = true;
+    if (rest.substr(0, 12) == "</animation>" || rest.substr(0, 12) == "</animation ")
+      animDepth -= animDepth > 0 ? 1 : 0;
     if (rest.size() > 1 && rest[1] == '/') {
       ++pos;
       continue;
     }
     if (!ScanTag(xml, pos, &tag)) break;
     pos = tag.end;
+    const bool selfClosed = xml[tag.end - 2] == '/';
+    if (tag.name == "animation_clip") out.hasClips = true;
+    if (tag.name == "animation") {
+      if (animDepth == 0) {
+        const std::string* name = Attr(tag, "name");
+        const std::string* id = Attr(tag, "id");
+        out.topAnimations.push_back(name && !name->empty() ? *name : id ? *id : std::string());
+      }
+      animDepth += selfClosed ? 0 : 1;
+    }
     if (tag.name == "unit" && !unitSeen && !assetClosed) {
       unitSeen = true;
       if (const std::string* m = Attr(tag, "meter")) {

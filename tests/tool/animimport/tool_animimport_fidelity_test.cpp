@@ -82,9 +82,9 @@ TEST(AnimImportFidelity, BlenderExportsMatchTheAuthoredMotion) {
       {"a_humanoid.bvh", "a_humanoid", "scene", 1, 0},
       {"b_scale001.bvh", "b_scale001", "scene", 100, 0},
       {"c_twoclips.bvh", "c_twoclips", "scene", 1, 0},
-      {"a_humanoid.dae", "Armature_Armature", "scene", 1, 1},
-      {"b_scale001.dae", "Armature_Armature", "scene", 100, 0.01},
-      {"c_twoclips.dae", "Armature_Armature", "scene", 1, 1},
+      {"a_humanoid.dae", "Armature", "scene", 1, 1},
+      {"b_scale001.dae", "Armature", "scene", 100, 0.01},
+      {"c_twoclips.dae", "Armature", "scene", 1, 1},
       // FBX: the armature node's unit scale (100) is baked in: centimetres.
       {"a_humanoid.fbx", "Armature_Walk", "Walk", 100, 0.01},
       {"b_scale001.fbx", "Armature_Walk", "Walk", 100, 0.01},
