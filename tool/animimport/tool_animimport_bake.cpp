@@ -14,6 +14,10 @@ namespace {
 // Distance tolerance of the exactness check, relative to the rest skeleton's size.
 constexpr double kInexactTolerance = 1e-4;
 
+// The most joint origins the exactness check computes per clip (one joint at
+// one time), about a second of processor time.
+constexpr std::size_t kInexactBudget = 20'000'000;
+
 double Snap(double s) {
   return std::fabs(s - 1.0) <= kScaleNoise ? 1.0 : s;
 }
@@ -233,7 +237,14 @@ std::vector<InexactJoint> FindInexact(const SourceModel& model, const JointSet& 
     }
     std::sort(times.begin(), times.end());
     times.erase(std::unique(times.begin(), times.end()), times.end());
-    for (double t : times) {
+    // Every key time where the whole skeleton fits the budget; else evenly
+    // spread ones, the first and last included.
+    const std::size_t stride =
+        times.size() * n > kInexactBudget ? (times.size() * n + kInexactBudget - 1) / kInexactBudget : 1;
+    std::vector<double> checked;
+    for (std::size_t i = 0; i < times.size(); i += stride) checked.push_back(times[i]);
+    if (!times.empty() && checked.back() != times.back()) checked.push_back(times.back());
+    for (double t : checked) {
       for (std::size_t j = 0; j < n; ++j) {
         const Node& nd = model.nodes[joints.nodes[j]];
         const NodeTrack* tr = trackOf[j];
@@ -294,10 +305,19 @@ std::vector<InexactJoint> BakeScale(qvl_CUtilMsgHandler* handler, const std::str
     // keyed, and the constant factor where none is.
     std::vector<char> allRest(n, 1), varying(n, 0);
     std::vector<Vector3d> factor(n, Vector3d{1.0, 1.0, 1.0});
+    // Where an ancestor's scale is keyed: the nearest such ancestor (each
+    // links to the next one up), and the product of the constant scales
+    // between, so that a joint walks only its keyed ancestors, whose keys
+    // BakedKeyBound has counted, not its whole chain.
+    std::vector<int> keyedAbove(n, -1);
+    std::vector<Vector3d> constAbove(n, Vector3d{1.0, 1.0, 1.0});
     std::vector<NodeTrack> added;
     for (std::size_t j = 0; j < n; ++j) {
       const int p = joints.parents[j];
       if (p < 0) continue;
+      const bool pKeyed = state[p].kind == ScaleKind::kVarying;
+      keyedAbove[j] = pKeyed ? p : keyedAbove[p];
+      constAbove[j] = pKeyed ? constAbove[p] : Mul(constAbove[p], state[p].value);
       allRest[j] = allRest[p] && state[p].kind == ScaleKind::kRest;
       varying[j] = varying[p] || state[p].kind == ScaleKind::kVarying;
       factor[j] = Mul(factor[p], state[p].value);
@@ -327,16 +347,19 @@ std::vector<InexactJoint> BakeScale(qvl_CUtilMsgHandler* handler, const std::str
         // Sampled at the joint's own keys and every keyed ancestor's scale keys.
         std::vector<double> times;
         if (keyed) times = *transl->times;
-        for (int a = p; a >= 0; a = joints.parents[a]) {
-          if (state[a].kind == ScaleKind::kVarying)
-            times.insert(times.end(), state[a].ch->times->begin(), state[a].ch->times->end());
+        bool step = !keyed || transl->interp == Interp::kStep;
+        for (int a = keyedAbove[j]; a >= 0; a = keyedAbove[a]) {
+          times.insert(times.end(), state[a].ch->times->begin(), state[a].ch->times->end());
+          step = step && state[a].ch->interp == Interp::kStep;
         }
         std::sort(times.begin(), times.end());
         times.erase(std::unique(times.begin(), times.end()), times.end());
+        // Held values stay held; anything else is linear between the samples.
+        baked.interp = step ? Interp::kStep : Interp::kLinear;
         baked.values.reserve(3 * times.size());
         for (double t : times) {
-          Vector3d f{1.0, 1.0, 1.0};
-          for (int a = p; a >= 0; a = joints.parents[a]) f = Mul(f, state[a].At(t));
+          Vector3d f = constAbove[j];
+          for (int a = keyedAbove[j]; a >= 0; a = keyedAbove[a]) f = Mul(f, state[a].At(t));
           const Vector3d v = Mul(f, keyed ? EvalVec(*transl, t, nd.transl) : nd.transl);
           baked.values.insert(baked.values.end(), {v.x, v.y, v.z});
         }

@@ -33,14 +33,17 @@ struct InexactJoint {
 // the top joints are left out (they are a unit; see ScaleAboveJoints).
 // Where an ancestor's scale is keyed, the baked translation is sampled in
 // double at the union of the joint's own translation key times and the
-// scale key times of every keyed ancestor (linear between them), and a joint
-// without translation keys gets them; a constant factor scales the keys (and
+// scale key times of every keyed ancestor (held between them where all of
+// those channels hold, else linear), and a joint without translation keys
+// gets them; a constant factor scales the keys (and
 // spline tangents) as they are. Scales and rotations stay in the model as
 // they were; only translations change.
 // Exact for uniform scales and for non-uniform scales with no rotated joint
 // between them and the joint they move; every other joint that lands more
 // than 1e-4 of the rest skeleton's size (the diagonal of its box) from where
-// the source puts it, at the rest pose or any key time of the listed clips,
+// the source puts it, at the rest pose or any key time of the listed clips
+// (evenly spread key times where a clip has more than 20 million joint
+// origins to compute),
 // is returned with its largest distance and reported once as a warning
 // (level 5) to handler with context as the message context, the clip named
 // by clipNames. No failure.
