@@ -268,4 +268,28 @@ TEST(AnimImportFidelity, ARequiredExtensionIsSupportedOrTheFileRefused) {
   }
 }
 
+// A Collada <unit> other than metres gives meters_per_unit and leaves the
+// values as the file writes them (the library's folding of the unit into the
+// root node is taken back out).
+TEST(AnimImportFidelity, ColladaUnitIsTheFilesAndLeavesTheValuesAlone) {
+  SKIP_WITHOUT("blender-samples");
+  std::string dae = qvl_TestDir::ReadFile(kReal + "blender-samples/a_humanoid.dae");
+  const std::string metre = "<unit name=\"meter\" meter=\"1\"/>";
+  ASSERT_NE(dae.find(metre), std::string::npos);
+  qvl_TestDir dir;
+  qvl_TestDir::WriteFile(dir / "m.dae", dae);
+  qvl_TestDir::WriteFile(dir / "cm.dae", dae.replace(dae.find(metre), metre.size(), "<unit meter='0.01'/>"));
+  for (const char* f : {"m", "cm"}) {
+    const qvl_TestOutcome r =
+        qvl_TestRunProgram(QVL_ANIMIMPORT_EXE, dir.Path(), {std::string(f) + ".dae", f, "-quiet", "1"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+  }
+  EXPECT_EQ(ReadPathFile(dir / "m/rest.kvt").metersPerUnit, std::vector<double>{1.0});
+  EXPECT_EQ(ReadPathFile(dir / "cm/rest.kvt").metersPerUnit, std::vector<double>{0.01f});
+  std::string rest = qvl_TestDir::ReadFile(dir / "cm/rest.kvt");
+  rest.replace(rest.find("meters_per_unit 0.01"), 20, "meters_per_unit 1.0");
+  EXPECT_EQ(rest, qvl_TestDir::ReadFile(dir / "m/rest.kvt"));
+  EXPECT_EQ(qvl_TestDir::ReadFile(dir / "cm/Armature.kvt"), qvl_TestDir::ReadFile(dir / "m/Armature.kvt"));
+}
+
 }  // namespace
