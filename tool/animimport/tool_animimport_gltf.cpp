@@ -11,6 +11,7 @@
 
 #include "tool/animimport/tool_animimport_decompose.h"
 #include "tool/animimport/tool_animimport_gltffiles.h"
+#include "tool/animimport/tool_animimport_limits.h"
 #include "tool/animimport/tool_animimport_meshopt.h"
 #include "util/msg/util_msg_msg.h"
 
@@ -30,7 +31,7 @@ bool IsSupportedExtension(const std::string& name) {
       "EXT_meshopt_compression",     // decoded (DecodeMeshoptView)
       "KHR_mesh_quantization",       // mesh attributes; animations' normalized integers are core glTF
       "KHR_draco_mesh_compression",  // mesh geometry
-      "KHR_texture_transform",       "KHR_texture_basisu", "EXT_texture_webp", "KHR_materials_unlit",
+      "KHR_texture_transform",      "KHR_texture_basisu", "EXT_texture_webp", "KHR_materials_unlit",
   };
   for (const char* s : kSupported) {
     if (name == s) return true;
@@ -76,11 +77,13 @@ class GltfReader {
   qvl_CUtilMsgHandler* m_handler;
   const std::string& m_path;
   tinygltf::Model m_gltf;
-  std::vector<int> m_nodeOf;  // glTF node index -> model node index
+  std::vector<int> m_nodeOf;                            // glTF node index -> model node index
   std::map<int, std::vector<unsigned char>> m_decoded;  // buffer view index -> decoded bytes
+  std::size_t m_decodedBytes = 0;                       // of all of m_decoded, at most kMaxGltfTotalBytes
 };
 
-bool GltfReader::ViewBytes(int index, const std::string& what, const unsigned char** bytes, std::size_t* len) {
+bool GltfReader::ViewBytes(int index, const std::string& what, const unsigned char** bytes,
+                           std::size_t* len) {
   const tinygltf::BufferView& view = m_gltf.bufferViews[index];
   const std::string viewWhat = what + ", buffer view " + std::to_string(index);
   auto ext = view.extensions.find("EXT_meshopt_compression");
@@ -102,8 +105,9 @@ bool GltfReader::ViewBytes(int index, const std::string& what, const unsigned ch
     if (!obj.IsObject() || !WholeNumber(obj, "buffer", &buffer) || !WholeNumber(obj, "byteLength", &length) ||
         !WholeNumber(obj, "byteStride", &desc.byteStride) || !WholeNumber(obj, "count", &desc.count) ||
         !obj.Has("mode") || !obj.Get("mode").IsString()) {
-      return Fail(viewWhat +
-                  ": its EXT_meshopt_compression object lacks buffer, byteLength, byteStride, count or mode.");
+      return Fail(
+          viewWhat +
+          ": its EXT_meshopt_compression object lacks buffer, byteLength, byteStride, count or mode.");
     }
     if (obj.Has("byteOffset") && !WholeNumber(obj, "byteOffset", &offset))
       return Fail(viewWhat + ": its EXT_meshopt_compression byteOffset is not a whole number.");
@@ -119,8 +123,10 @@ bool GltfReader::ViewBytes(int index, const std::string& what, const unsigned ch
       return Fail(viewWhat + ": its compressed data reaches beyond its buffer.");
     std::vector<unsigned char> decoded;
     std::string error;
-    if (!DecodeMeshoptView(desc, data.data() + offset, length, view.byteLength, &decoded, &error))
+    if (!DecodeMeshoptView(desc, data.data() + offset, length, view.byteLength,
+                           static_cast<std::size_t>(kMaxGltfTotalBytes) - m_decodedBytes, &decoded, &error))
       return Fail(viewWhat + " (EXT_meshopt_compression) " + error);
+    m_decodedBytes += decoded.size();
     done = m_decoded.emplace(index, std::move(decoded)).first;
   }
   *bytes = done->second.data();
@@ -341,7 +347,8 @@ bool GltfReader::Read(SourceModel* model) {
   // the data would be misread, so such a file is refused before any is read.
   for (const std::string& ext : m_gltf.extensionsRequired) {
     if (!IsSupportedExtension(ext))
-      return Fail("The file requires the glTF extension \"" + ext + "\", which this importer does not support.");
+      return Fail("The file requires the glTF extension \"" + ext +
+                  "\", which this importer does not support.");
   }
   model->metersPerUnit = 1.0;  // glTF lengths are metres
   if (!ReadNodes(model)) return false;

@@ -5,7 +5,8 @@
 #include <meshoptimizer.h>
 
 bool DecodeMeshoptView(const MeshoptView& desc, const unsigned char* src, std::size_t srcLen,
-                       std::size_t viewLen, std::vector<unsigned char>* out, std::string* error) {
+                       std::size_t viewLen, std::size_t budget, std::vector<unsigned char>* out,
+                       std::string* error) {
   const std::size_t stride = desc.byteStride;
   const std::string filter = desc.filter.empty() ? std::string("NONE") : desc.filter;
   const std::string strideText = "byte stride " + std::to_string(stride);
@@ -39,7 +40,18 @@ bool DecodeMeshoptView(const MeshoptView& desc, const unsigned char* src, std::s
              " bytes, more than the view's " + std::to_string(viewLen) + " bytes.";
     return false;
   }
-  out->assign(viewLen, 0);
+  const std::size_t bytes = desc.count * stride;  // at most viewLen: no overflow
+  if (bytes / kMaxMeshoptRatio > srcLen + 4) {
+    *error = "declares " + std::to_string(bytes) + " bytes decoded from " + std::to_string(srcLen) +
+             " compressed ones, more than the codecs can give.";
+    return false;
+  }
+  if (bytes > budget) {
+    *error = "would decode to " + std::to_string(bytes) + " bytes, more than the " + std::to_string(budget) +
+             " bytes left of the file's limit for decoded data.";
+    return false;
+  }
+  out->assign(bytes, 0);
   int rc = 0;
   if (attributes) {
     rc = meshopt_decodeVertexBuffer(out->data(), desc.count, stride, src, srcLen);

@@ -14,15 +14,21 @@ struct MeshoptView {
   std::string filter;          // "NONE" (or empty), "OCTAHEDRAL", "QUATERNION" or "EXPONENTIAL"
 };
 
+// The most bytes one compressed byte may decode to: the codecs store at
+// least 2 bits per 16 bytes of elements (the attribute codec's densest
+// case, about 64 to 1), so a larger claim cannot be real data; checked
+// before anything is allocated.
+constexpr std::size_t kMaxMeshoptRatio = 1024;
+
 // Decodes the srcLen compressed bytes at src, as desc declares them, into
-// out: viewLen bytes (the byte length of the buffer view as the file declares
-// it), of which the first count * byteStride are the decoded elements and
-// the rest zero. The stride must suit the mode and filter (ATTRIBUTES: a
-// multiple of 4 up to 256, OCTAHEDRAL 4 or 8, QUATERNION 8; TRIANGLES and
-// INDICES: 2 or 4, a TRIANGLES count a multiple of 3, and no filter), and
-// count * byteStride must fit in viewLen, so that the output is never larger
-// than the view. Returns false with one sentence in *error on a declaration
-// that breaks these rules or on data that does not decode; out is then
-// unspecified.
+// out: the count * byteStride bytes of the decoded elements. The stride must
+// suit the mode and filter (ATTRIBUTES: a multiple of 4 up to 256,
+// OCTAHEDRAL 4 or 8, QUATERNION 8; TRIANGLES and INDICES: 2 or 4, a
+// TRIANGLES count a multiple of 3, and no filter), count * byteStride must
+// fit in viewLen (the byte length the file declares for the view) and be at
+// most kMaxMeshoptRatio * srcLen + 4096 and at most budget. Returns false with one sentence in
+// *error on a declaration that breaks these rules or on data that does not
+// decode; out is then unspecified.
 bool DecodeMeshoptView(const MeshoptView& desc, const unsigned char* src, std::size_t srcLen,
-                       std::size_t viewLen, std::vector<unsigned char>* out, std::string* error);
+                       std::size_t viewLen, std::size_t budget, std::vector<unsigned char>* out,
+                       std::string* error);
