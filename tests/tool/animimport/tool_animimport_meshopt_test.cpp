@@ -34,67 +34,39 @@ TEST(AnimImportMeshopt, EncodedViewsDecodeBackAndBadDeclarationsAreRefused) {
                                 &out, &error));
   EXPECT_EQ(out, src);
 
+  // Lengths 0 stand for the defaults: the whole encoding, a view of 800 bytes, a budget of 1 MiB.
+  const std::size_t all = encRots.size(), big = std::size_t(1) << 53;
   struct Case {
     MeshoptView desc;
-    std::size_t srcLen, viewLen, budget;
     const char* error;
+    std::size_t srcLen = 0, viewLen = 0, budget = 0;
   } cases[] = {
-      {{8, 100, "ATTRIBUTES", ""},
-       encRots.size() - 1,
-       800,
-       1 << 20,
-       "does not decode (ATTRIBUTES data, error -3)."},
-      {{8, 100, "POINTS", ""}, encRots.size(), 800, 1 << 20, "has an unknown compression mode \"POINTS\"."},
-      {{8, 100, "ATTRIBUTES", "ZIP"},
-       encRots.size(),
-       800,
-       1 << 20,
-       "has an unknown compression filter \"ZIP\"."},
-      {{6, 100, "ATTRIBUTES", ""},
-       encRots.size(),
-       800,
-       1 << 20,
-       "has a byte stride 6 that mode ATTRIBUTES does not take."},
-      {{260, 1, "ATTRIBUTES", ""},
-       encRots.size(),
-       800,
-       1 << 20,
-       "has a byte stride 260 that mode ATTRIBUTES does not take."},
-      {{8, 100, "INDICES", ""},
-       encRots.size(),
-       800,
-       1 << 20,
-       "has a byte stride 8 that mode INDICES does not take."},
-      {{4, 100, "TRIANGLES", ""}, encRots.size(), 800, 1 << 20, "has 100 indices, not whole triangles."},
+      {{8, 100, "ATTRIBUTES", ""}, "does not decode (ATTRIBUTES data, error -3).", all - 1},
+      {{8, 100, "POINTS", ""}, "has an unknown compression mode \"POINTS\"."},
+      {{8, 100, "ATTRIBUTES", "ZIP"}, "has an unknown compression filter \"ZIP\"."},
+      {{6, 100, "ATTRIBUTES", ""}, "has a byte stride 6 that mode ATTRIBUTES does not take."},
+      {{260, 1, "ATTRIBUTES", ""}, "has a byte stride 260 that mode ATTRIBUTES does not take."},
+      {{8, 100, "INDICES", ""}, "has a byte stride 8 that mode INDICES does not take."},
+      {{4, 100, "TRIANGLES", ""}, "has 100 indices, not whole triangles."},
       {{4, 99, "INDICES", "OCTAHEDRAL"},
-       encRots.size(),
-       800,
-       1 << 20,
        "has filter OCTAHEDRAL with mode INDICES; filters apply to ATTRIBUTES only."},
-      {{4, 100, "ATTRIBUTES", "QUATERNION"},
-       encRots.size(),
-       800,
-       1 << 20,
-       "has a byte stride 4 that filter QUATERNION does not take."},
-      {{8, 101, "ATTRIBUTES", ""},
-       encRots.size(),
-       800,
-       1 << 20,
-       "declares 101 elements of 8 bytes, more than the view's 800 bytes."},
-      {{8, std::size_t(1) << 50, "ATTRIBUTES", ""},
+      {{4, 100, "ATTRIBUTES", "QUATERNION"}, "has a byte stride 4 that filter QUATERNION does not take."},
+      {{8, 101, "ATTRIBUTES", ""}, "declares 101 elements of 8 bytes, more than the view's 800 bytes."},
+      {{8, big / 8, "ATTRIBUTES", ""},
+       "declares 9007199254740992 bytes decoded from 10 compressed ones, more than the codecs can give.",
        10,
-       std::size_t(1) << 53,
-       std::size_t(1) << 60,
-       "declares 9007199254740992 bytes decoded from 10 compressed ones, more than the codecs can give."},
+       big,
+       big},
       {{8, 100, "ATTRIBUTES", ""},
-       encRots.size(),
-       800,
-       799,
-       "would decode to 800 bytes, more than the 799 bytes left of the file's limit for decoded data."},
+       "would decode to 800 bytes, more than the 799 bytes left of the file's limit for decoded data.",
+       0,
+       0,
+       799},
   };
   for (const Case& c : cases) {
     error.clear();
-    EXPECT_FALSE(DecodeMeshoptView(c.desc, encRots.data(), c.srcLen, c.viewLen, c.budget, &out, &error))
+    EXPECT_FALSE(DecodeMeshoptView(c.desc, encRots.data(), c.srcLen ? c.srcLen : all,
+                                   c.viewLen ? c.viewLen : 800, c.budget ? c.budget : 1 << 20, &out, &error))
         << c.error;
     EXPECT_EQ(error, c.error);
   }
