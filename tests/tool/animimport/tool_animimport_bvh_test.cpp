@@ -96,8 +96,9 @@ TEST(AnimImportBvh, KeysAreChannelsOverTheOffsetAndEulerInDeclaredOrder) {
   EXPECT_EQ(clip.name, "");
   ASSERT_EQ(clip.tracks.size(), 2u);  // the joint without channels has none
   EXPECT_EQ(*clip.tracks[0].transl.times, (std::vector<double>{0.0, 0.5}));
-  EXPECT_EQ(clip.tracks[0].transl.values, (std::vector<double>{10, 20, 30, -1, -2, -3}));  // not OFFSET + channels
-  EXPECT_TRUE(clip.tracks[1].transl.IsEmpty());  // the rest (OFFSET) holds
+  EXPECT_EQ(clip.tracks[0].transl.values,
+            (std::vector<double>{10, 20, 30, -1, -2, -3}));  // not OFFSET + channels
+  EXPECT_TRUE(clip.tracks[1].transl.IsEmpty());              // the rest (OFFSET) holds
   const std::vector<std::pair<int, double>> euler[2] = {{{2, 90}, {0, 45}, {1, -30}},
                                                         {{1, 170}, {0, -20}, {2, 200}}};
   const double probes[2][3] = {{1, 0, 0}, {0.3, -0.7, 0.2}};
@@ -131,7 +132,8 @@ TEST(AnimImportBvh, PositionChannelsReplaceTheOffsetOfEveryJoint) {
   };
   for (const Case& c : cases) {
     const Outcome o =
-        Read(head + c.chans + "\n  End Site\n  {\n   OFFSET 0 1 0\n  }\n }\n}\nMOTION\nFrames: 1\nFrame Time: 0.1\n" +
+        Read(head + c.chans +
+             "\n  End Site\n  {\n   OFFSET 0 1 0\n  }\n }\n}\nMOTION\nFrames: 1\nFrame Time: 0.1\n" +
              c.frame + "\n");
     ASSERT_TRUE(o.ok) << c.chans;
     const Clip& clip = o.model.clips.at(0);

@@ -202,8 +202,10 @@ TEST(AnimImportReal, GltfValuesMatchTheAccessors) {
         }
         for (std::size_t n = 0; n < m.nodes.size(); ++n) {
           const std::vector<int>& kids = m.nodes[n].children;
-          if (std::find(kids.begin(), kids.end(), ch.target_node) != kids.end() && rest.paths.count(m.nodes[n].name)) {
-            EXPECT_EQ(rest.paths.at(node.name).parents, std::vector<std::string>{m.nodes[n].name}) << node.name;
+          if (std::find(kids.begin(), kids.end(), ch.target_node) != kids.end() &&
+              rest.paths.count(m.nodes[n].name)) {
+            EXPECT_EQ(rest.paths.at(node.name).parents, std::vector<std::string>{m.nodes[n].name})
+                << node.name;
           }
         }
         for (std::size_t k : {std::size_t(0), times.size() / 2, times.size() - 1}) {
@@ -242,10 +244,11 @@ TEST(AnimImportReal, FbxValuesMatchTheLibrarysKeys) {
     qvl_TestDir dir;
     // Blender's armature carries a 100x scale: baked into the bones below it,
     // and its own dropped with a warning.
-    EXPECT_NE(ImportAndConvert(dir, kReal + file, {clipName})
-                  .find("warning: Joint \"Armature\" has a scale that differs from 1 by up to 99 (in the rest "
-                        "pose); it is baked into the translations of the joints below"),
-              std::string::npos);
+    EXPECT_NE(
+        ImportAndConvert(dir, kReal + file, {clipName})
+            .find("warning: Joint \"Armature\" has a scale that differs from 1 by up to 99 (in the rest "
+                  "pose); it is baked into the translations of the joints below"),
+        std::string::npos);
     const ReadFile clip = ReadPathFile(dir / ("out/" + clipName + ".kvt"));
     const ReadFile rest = ReadPathFile(dir / "out/rest.kvt");
     EXPECT_EQ(rest.metersPerUnit, std::vector<double>{0.01f});  // centimetres: the unit scale 1 of FBX
@@ -269,7 +272,8 @@ TEST(AnimImportReal, FbxValuesMatchTheLibrarysKeys) {
       ASSERT_NE(node, nullptr);
       const double factor = bakeFactor(node);
       if (node->mParent != scene->mRootNode) {
-        EXPECT_EQ(rest.paths.at(node->mName.C_Str()).parents, std::vector<std::string>{node->mParent->mName.C_Str()});
+        EXPECT_EQ(rest.paths.at(node->mName.C_Str()).parents,
+                  std::vector<std::string>{node->mParent->mName.C_Str()});
       }
       for (unsigned k : {0u, ch->mNumRotationKeys - 1}) {
         const aiQuatKey& key = ch->mRotationKeys[k];

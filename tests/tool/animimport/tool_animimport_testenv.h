@@ -78,7 +78,8 @@ inline ReadFile ReadPathFile(const std::string& path) {
   out.format = root->GetValueStr(root->FindKey("format"), 0).GetChars();
   const qvl_CUtilKvtChunk* data = root->PeekValueChunk(root->FindKey("data"), 0);
   const int pk = data ? data->FindKey("path_array") : -1;
-  for (int k = data ? data->FindKey("meters_per_unit") : -1; k >= 0; k = data->FindKey("meters_per_unit", k + 1))
+  for (int k = data ? data->FindKey("meters_per_unit") : -1; k >= 0;
+       k = data->FindKey("meters_per_unit", k + 1))
     out.metersPerUnit.push_back(data->GetValueFloat(k, 0));
   for (int v = 0; data && v < data->GetValueCnt(pk); ++v) {
     const qvl_CUtilKvtChunk* p = data->PeekValueChunk(pk, v);
