@@ -179,7 +179,7 @@ int QvlFuzzAnimImportGltf(const std::uint8_t* data, std::size_t size) {
     return written;
   };
   write([&](qvl_CUtilKvtSeqWrite* w) {
-    WriteRestFile(w, model, joints, 1.0);
+    WriteRestFile(w, model, joints, 1.0, model.metersPerUnit);
     return std::size_t{0};
   });
   for (const Clip& clip : model.clips) {

@@ -5,9 +5,14 @@
 #include <assimp/config.h>
 #include <assimp/scene.h>
 
+#include <algorithm>
 #include <assimp/Importer.hpp>
+#include <cmath>
+#include <fstream>
 #include <map>
 
+#include "tool/animimport/tool_animimport_collada.h"
+#include "tool/animimport/tool_animimport_limits.h"
 #include "util/msg/util_msg_msg.h"
 
 namespace {
@@ -36,6 +41,64 @@ Channel CopyKeys(const Key* keys, unsigned cnt, double secPerTick, int width, Ge
   }
   if (!times->empty()) ch.times = std::move(times);
   return ch;
+}
+
+// The unit of the scene's root frame, and the artist's node names for a
+// Collada file, which the library names by id (asking the library for the
+// names instead breaks its animation channels: they then key nothing).
+void ReadUnitAndNames(qvl_CUtilMsgHandler* handler, const std::string& path, const aiScene* scene,
+                      SourceModel* model) {
+  aiString format;
+  if (scene->mMetaData) scene->mMetaData->Get("SourceAsset_Format", format);
+  // FBX: the file's unit scale in centimetres, which the library reports but does not apply.
+  float fbxUnit = 0;
+  double fbxUnitD = 0;
+  if (scene->mMetaData && (scene->mMetaData->Get("UnitScaleFactor", fbxUnit) ||
+                           scene->mMetaData->Get("UnitScaleFactor", fbxUnitD))) {
+    const double cm = fbxUnit != 0 ? fbxUnit : fbxUnitD;
+    if (std::isfinite(cm) && cm > 0) model->metersPerUnit = cm * 0.01;
+  }
+  if (std::string(format.C_Str()) != "Collada Importer") return;
+  // The library has read the whole file already; the bound only keeps a
+  // file that grew since from being read without end.
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  const std::streamoff size = in ? static_cast<std::streamoff>(in.tellg()) : -1;
+  if (size < 0 || static_cast<std::uint64_t>(size) > kMaxColladaBytes) {
+    Report(handler, qvl_MsgLevelWarning, path, "names_skipped",
+           "The file cannot be read again or is larger than " + std::to_string(kMaxColladaBytes) +
+               " bytes: its joints keep the node ids as names, and its unit is unknown.");
+    return;
+  }
+  std::string text(static_cast<std::size_t>(size), '\0');
+  in.seekg(0);
+  in.read(text.data(), size);
+  text.resize(static_cast<std::size_t>(std::max<std::streamsize>(in.gcount(), 0)));
+  const ColladaNames names = ReadColladaNames(text);
+  for (Node& node : model->nodes) {
+    auto it = names.byLibraryName.find(node.name);
+    if (it != names.byLibraryName.end()) node.name = it->second;
+  }
+  // Without <animation_clip> the library names its one clip by joining the
+  // names of the nested <animation> elements ("Armature_Armature"); the
+  // artist named the animated object, the outermost one.
+  if (!names.hasClips && names.topAnimations.size() == 1 && model->clips.size() == 1 &&
+      !names.topAnimations[0].empty()) {
+    const std::string& top = names.topAnimations[0];
+    std::string& clip = model->clips[0].name;
+    if (clip == top || clip.rfind(top + "_", 0) == 0) clip = top;
+  }
+  // The library folds the unit into the root node's scale; it is moved back
+  // out into the unit, so that the root frame is the file's own.
+  if (names.meter > 0) {
+    if (!model->nodes.empty()) {
+      Vector3d& s = model->nodes[0].scale;
+      s = Vector3d{s.x / names.meter, s.y / names.meter, s.z / names.meter};
+    }
+    model->metersPerUnit = names.meter;
+  } else {
+    Report(handler, qvl_MsgLevelWarning, path, "bad_unit",
+           "The file's <unit> has a meter attribute that is not a positive number; the unit is unknown.");
+  }
 }
 
 }  // namespace
@@ -123,5 +186,6 @@ bool ReadAssimp(qvl_CUtilMsgHandler* handler, const std::string& path, SourceMod
     }
     model->clips.push_back(std::move(clip));
   }
+  ReadUnitAndNames(handler, path, scene, model);
   return true;
 }

@@ -284,6 +284,8 @@ bool BvhParser::ParseMotion() {
       if (trackOf[j] < 0) continue;
       const BvhJoint& joint = m_joints[j];
       NodeTrack& track = clip.tracks[trackOf[j]];
+      // A position channel replaces that component of the OFFSET (exporters
+      // write the offset plus the pose there); the others keep the OFFSET.
       Vector3d t = m_model->nodes[joint.node].transl;
       Quatd q{0.0, 0.0, 0.0, 1.0};
       bool hasPos = false;
@@ -292,15 +294,15 @@ bool BvhParser::ParseMotion() {
         const double v = row[joint.firstCol + c];
         switch (joint.chans[c]) {
           case kPosX:
-            t.x += v;
+            t.x = v;
             hasPos = true;
             break;
           case kPosY:
-            t.y += v;
+            t.y = v;
             hasPos = true;
             break;
           case kPosZ:
-            t.z += v;
+            t.z = v;
             hasPos = true;
             break;
           default:

@@ -16,10 +16,12 @@ constexpr std::size_t kBvhMaxNameLen = 1024;
 // Reads text, the whole content of the BVH file named file, into model: one
 // node per ROOT and JOINT (an End Site is not a node) with its OFFSET as rest
 // translation and no rest rotation, and one unnamed clip whose frame i lies
-// at i x Frame Time seconds. A joint's translation key is its OFFSET plus its
-// position channels; its rotation key is the product of its rotation channels
-// in their declared order (degrees, the first channel outermost). A joint
-// without channels gets no track.
+// at i x Frame Time seconds. A joint's translation key is its OFFSET with each
+// component that has a position channel replaced by that channel's value (for
+// every joint, the root included); its rotation key is the product of its
+// rotation channels in their declared order (degrees, the first channel
+// outermost). A joint without channels gets no track. The file gives no unit
+// (model->metersPerUnit stays 0).
 // Every problem is reported to handler at level 2 with the context
 // "FILE:LINE:COL" (1-based) and stops the reading; false then, and model is
 // left in an unspecified state. A frame count in the header that differs

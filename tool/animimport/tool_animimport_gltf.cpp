@@ -7,9 +7,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <map>
 
 #include "tool/animimport/tool_animimport_decompose.h"
 #include "tool/animimport/tool_animimport_gltffiles.h"
+#include "tool/animimport/tool_animimport_limits.h"
+#include "tool/animimport/tool_animimport_meshopt.h"
 #include "util/msg/util_msg_msg.h"
 
 namespace {
@@ -17,6 +20,34 @@ namespace {
 // Images are neither needed nor decoded.
 bool SkipImage(tinygltf::Image*, const int, std::string*, std::string*, int, int, const unsigned char*, int,
                void*) {
+  return true;
+}
+
+// Whether the importer reads a file that requires extension name right:
+// extensions it decodes, and extensions of data it never reads (meshes,
+// materials, textures), which cannot change a node, a skin or an animation.
+bool IsSupportedExtension(const std::string& name) {
+  static const char* const kSupported[] = {
+      "EXT_meshopt_compression",     // decoded (DecodeMeshoptView)
+      "KHR_mesh_quantization",       // mesh attributes; animations' normalized integers are core glTF
+      "KHR_draco_mesh_compression",  // mesh geometry
+      "KHR_texture_transform",      "KHR_texture_basisu", "EXT_texture_webp", "KHR_materials_unlit",
+  };
+  for (const char* s : kSupported) {
+    if (name == s) return true;
+  }
+  return false;
+}
+
+// A non-negative whole number of an extension object, at most 2^53 (every
+// count and offset of a file is far below); false when absent or not one.
+bool WholeNumber(const tinygltf::Value& obj, const char* key, std::size_t* out) {
+  if (!obj.Has(key)) return false;
+  const tinygltf::Value& v = obj.Get(key);
+  if (!v.IsNumber()) return false;
+  const double d = v.GetNumberAsDouble();
+  if (!(d >= 0 && d <= 9007199254740992.0) || d != std::floor(d)) return false;
+  *out = static_cast<std::size_t>(d);
   return true;
 }
 
@@ -38,14 +69,72 @@ class GltfReader {
   // Reads accessor index as cnt elements of width components into out;
   // where names the user of the accessor in messages.
   bool ReadAccessor(int index, int width, const std::string& where, std::vector<double>* out);
+  // The bytes of buffer view index: a slice of its buffer, or the view
+  // decoded once where EXT_meshopt_compression compresses it; what names
+  // the accessor in messages.
+  bool ViewBytes(int index, const std::string& what, const unsigned char** bytes, std::size_t* len);
   bool ReadNodes(SourceModel* model);
   bool ReadClip(const tinygltf::Animation& anim, int animIndex, SourceModel* model);
 
   qvl_CUtilMsgHandler* m_handler;
   const std::string& m_path;
   tinygltf::Model m_gltf;
-  std::vector<int> m_nodeOf;  // glTF node index -> model node index
+  std::vector<int> m_nodeOf;                            // glTF node index -> model node index
+  std::map<int, std::vector<unsigned char>> m_decoded;  // buffer view index -> decoded bytes
+  std::size_t m_decodedBytes = 0;                       // of all of m_decoded, at most kMaxGltfTotalBytes
 };
+
+bool GltfReader::ViewBytes(int index, const std::string& what, const unsigned char** bytes,
+                           std::size_t* len) {
+  const tinygltf::BufferView& view = m_gltf.bufferViews[index];
+  const std::string viewWhat = what + ", buffer view " + std::to_string(index);
+  auto ext = view.extensions.find("EXT_meshopt_compression");
+  if (ext == view.extensions.end()) {
+    if (view.buffer < 0 || view.buffer >= static_cast<int>(m_gltf.buffers.size()))
+      return Fail(what + " has no valid buffer.");
+    const std::vector<unsigned char>& data = m_gltf.buffers[view.buffer].data;
+    if (view.byteOffset > data.size() || view.byteLength > data.size() - view.byteOffset)
+      return Fail(what + " reaches beyond its buffer.");
+    *bytes = data.data() + view.byteOffset;
+    *len = view.byteLength;
+    return true;
+  }
+  auto done = m_decoded.find(index);
+  if (done == m_decoded.end()) {
+    const tinygltf::Value& obj = ext->second;
+    std::size_t buffer = 0, offset = 0, length = 0;
+    MeshoptView desc;
+    if (!obj.IsObject() || !WholeNumber(obj, "buffer", &buffer) || !WholeNumber(obj, "byteLength", &length) ||
+        !WholeNumber(obj, "byteStride", &desc.byteStride) || !WholeNumber(obj, "count", &desc.count) ||
+        !obj.Has("mode") || !obj.Get("mode").IsString()) {
+      return Fail(
+          viewWhat +
+          ": its EXT_meshopt_compression object lacks buffer, byteLength, byteStride, count or mode.");
+    }
+    if (obj.Has("byteOffset") && !WholeNumber(obj, "byteOffset", &offset))
+      return Fail(viewWhat + ": its EXT_meshopt_compression byteOffset is not a whole number.");
+    desc.mode = obj.Get("mode").Get<std::string>();
+    if (obj.Has("filter")) {
+      if (!obj.Get("filter").IsString())
+        return Fail(viewWhat + ": its EXT_meshopt_compression filter is not a string.");
+      desc.filter = obj.Get("filter").Get<std::string>();
+    }
+    if (buffer >= m_gltf.buffers.size()) return Fail(viewWhat + ": its compressed data has no valid buffer.");
+    const std::vector<unsigned char>& data = m_gltf.buffers[buffer].data;
+    if (offset > data.size() || length > data.size() - offset)
+      return Fail(viewWhat + ": its compressed data reaches beyond its buffer.");
+    std::vector<unsigned char> decoded;
+    std::string error;
+    if (!DecodeMeshoptView(desc, data.data() + offset, length, view.byteLength,
+                           static_cast<std::size_t>(kMaxGltfTotalBytes) - m_decodedBytes, &decoded, &error))
+      return Fail(viewWhat + " (EXT_meshopt_compression) " + error);
+    m_decodedBytes += decoded.size();
+    done = m_decoded.emplace(index, std::move(decoded)).first;
+  }
+  *bytes = done->second.data();
+  *len = done->second.size();
+  return true;
+}
 
 bool GltfReader::ReadAccessor(int index, int width, const std::string& where, std::vector<double>* out) {
   const std::string what = where + ": accessor " + std::to_string(index);
@@ -77,23 +166,22 @@ bool GltfReader::ReadAccessor(int index, int width, const std::string& where, st
     return Fail(what + " has no valid buffer view.");
   }
   const tinygltf::BufferView& view = m_gltf.bufferViews[acc.bufferView];
-  if (view.buffer < 0 || view.buffer >= static_cast<int>(m_gltf.buffers.size()))
-    return Fail(what + " has no valid buffer.");
-  const std::vector<unsigned char>& data = m_gltf.buffers[view.buffer].data;
+  const unsigned char* viewBytes = nullptr;
+  std::size_t viewLen = 0;
+  if (!ViewBytes(acc.bufferView, what, &viewBytes, &viewLen)) return false;
   const std::size_t elemSize = static_cast<std::size_t>(compSize) * width;
   const std::size_t stride = view.byteStride ? view.byteStride : elemSize;
   const std::size_t cnt = acc.count;
-  // Every byte the accessor reads lies inside its view, and the view inside its buffer.
-  if (view.byteOffset > data.size() || view.byteLength > data.size() - view.byteOffset || stride < elemSize ||
-      (cnt > 0 &&
-       (acc.byteOffset > view.byteLength || cnt - 1 > (view.byteLength - acc.byteOffset) / stride ||
-        (cnt - 1) * stride + elemSize > view.byteLength - acc.byteOffset))) {
+  // Every byte the accessor reads lies inside its view (and the view inside its buffer).
+  if (stride < elemSize ||
+      (cnt > 0 && (acc.byteOffset > viewLen || cnt - 1 > (viewLen - acc.byteOffset) / stride ||
+                   (cnt - 1) * stride + elemSize > viewLen - acc.byteOffset))) {
     return Fail(what + " reaches beyond its buffer.");
   }
   out->resize(cnt * width);
   // An empty accessor reads nothing: its offset, unchecked then, is not applied.
   if (cnt == 0) return true;
-  const unsigned char* base = data.data() + view.byteOffset + acc.byteOffset;
+  const unsigned char* base = viewBytes + acc.byteOffset;
   for (std::size_t i = 0; i < cnt; ++i) {
     const unsigned char* e = base + i * stride;
     for (int c = 0; c < width; ++c) {
@@ -264,6 +352,14 @@ bool GltfReader::Read(SourceModel* model) {
 
 bool GltfReader::Convert(tinygltf::Model gltf, SourceModel* model) {
   m_gltf = std::move(gltf);
+  // An extension the file requires changes what its data means: without it
+  // the data would be misread, so such a file is refused before any is read.
+  for (const std::string& ext : m_gltf.extensionsRequired) {
+    if (!IsSupportedExtension(ext))
+      return Fail("The file requires the glTF extension \"" + ext +
+                  "\", which this importer does not support.");
+  }
+  model->metersPerUnit = 1.0;  // glTF lengths are metres
   if (!ReadNodes(model)) return false;
   for (std::size_t a = 0; a < m_gltf.animations.size(); ++a) {
     if (!ReadClip(m_gltf.animations[a], static_cast<int>(a), model)) return false;

@@ -16,10 +16,15 @@ struct Model;
 // from its matrix or its translation, rotation and scale, skin joints marked
 // as skin bones, and one clip per animation with its translation, rotation
 // and scale channels read from the accessors (times in seconds; morph
-// weights are skipped). Images are not decoded.
-// A file that cannot be read, or whose accessors are out of bounds, of a
-// wrong type, not ascending in time or sparse, is reported to handler at
-// level 2 with the context path, naming the animation, channel or accessor;
+// weights are skipped), and metersPerUnit 1. Images are not decoded. Buffer
+// views compressed with EXT_meshopt_compression are decoded where an
+// animation reads them.
+// A file that requires an extension not supported here (see
+// IsSupportedExtension in the source) is refused before any of its data is
+// read, naming the extension. A file that cannot be read, or whose accessors
+// are out of bounds, of a wrong type, not ascending in time or sparse, or
+// whose compressed views do not decode, is reported to handler at level 2
+// with the context path, naming the animation, channel, accessor or view;
 // false then. The loader's warnings become warnings (level 5).
 bool ReadGltf(qvl_CUtilMsgHandler* handler, const std::string& path, SourceModel* model);
 

@@ -25,6 +25,10 @@ constexpr std::size_t kMaxClipNameBytes = 200;
 constexpr std::uint64_t kMaxGltfFileBytes = std::uint64_t(1) << 30;
 constexpr std::uint64_t kMaxGltfTotalBytes = std::uint64_t(2) << 30;
 
+// The largest Collada file whose text is scanned for the artists' node
+// names and the unit, in bytes.
+constexpr std::size_t kMaxColladaBytes = std::size_t(1) << 30;
+
 // A node's path in messages names at most this many of its nearest ancestors.
 constexpr int kMaxNodePathParts = 32;
 

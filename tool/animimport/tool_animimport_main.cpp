@@ -27,6 +27,7 @@ constexpr const char* kUsage[] = {
     "    [-clip <name>]                Import only this clip\n",
     "    [-fps <rate>]                 Resample every clip at this rate (frames per second)\n",
     "    [-scale <factor>]             Multiply translations by this factor\n",
+    "    [-unit <metres>]              Size of one source unit in metres (replaces the file's)\n",
     "    [-binary <bool>]              Write the path files binary\n",
     "    [-quiet <bool>]               Only display warnings and errors\n",
     "    [-list <bool>]                List clips and joints, write nothing\n",
@@ -83,6 +84,7 @@ int Run(int argc, char** argv) {
     const qvl_CUtilStr scale = cmdLine.ExtractOptStr("-scale");
     const qvl_CUtilStr maxMemory = cmdLine.ExtractOptStr("-max-memory");
     const qvl_CUtilStr maxSeconds = cmdLine.ExtractOptStr("-max-seconds");
+    const qvl_CUtilStr unit = cmdLine.ExtractOptStr("-unit");
     ImportOptions opt;
     opt.binary = cmdLine.ExtractOptBool("-binary");
     const bool quiet = cmdLine.ExtractOptBool("-quiet");
@@ -105,6 +107,7 @@ int Run(int argc, char** argv) {
       ParseWhole<std::uint64_t>(handler.Get(), "-max-memory", maxMemory, 1u << 20, &opt.reader.memoryMiB);
     if (!maxSeconds.IsEmpty())
       ParseWhole<unsigned>(handler.Get(), "-max-seconds", maxSeconds, 1'000'000, &opt.reader.cpuSeconds);
+    if (!unit.IsEmpty()) ParsePositive(handler.Get(), "-unit", unit, &opt.unit);
     // A command line with errors imports nothing: the options would not be what was asked.
     if (stdIo->GetErrorCnt() == 0) {
       opt.src = qvl_CUtilFilesystem::GetCompletePath(srcArg).GetChars();

@@ -57,10 +57,14 @@ struct Node {
 };
 
 // What a reader gives: nodes in an order where each parent comes before its
-// children, and the clips in file order.
+// children, the clips in file order, and the unit the file states.
 struct SourceModel {
   std::vector<Node> nodes;
   std::vector<Clip> clips;
+  // The size in metres of one unit of the root nodes' parent frame, as the
+  // file states it (glTF 1, FBX its unit scale, Collada its <unit>); 0 where
+  // the file says nothing (BVH).
+  double metersPerUnit = 0.0;
 };
 
 // The joints chosen from a model: node indices in model order (parents first)

@@ -2,6 +2,7 @@
 // and the importer, and the checks of what is read back.
 #include "tool/animimport/tool_animimport_modelio.h"
 
+#include <cmath>
 #include <cstring>
 
 void ModelOut::operator()(const std::shared_ptr<const std::vector<double>>& times) {
@@ -110,6 +111,8 @@ bool CheckChannel(ModelIn* in, const Channel& ch, std::size_t width, const std::
 bool DecodeModel(ModelIn* in, SourceModel* model) {
   ModelFields(*in, *model);
   if (in->Ok() && !in->AtEnd()) in->Fail("bytes follow the model");
+  if (in->Ok() && !(model->metersPerUnit >= 0.0 && std::isfinite(model->metersPerUnit)))
+    in->Fail("the unit is not a finite number of at least 0");
   const int nodes = static_cast<int>(model->nodes.size());
   for (int i = 0; i < nodes && in->Ok(); ++i) {
     const int p = model->nodes[i].parent;

@@ -116,6 +116,7 @@ template <class Io, class M>
 void ModelFields(Io& io, M& model) requires std::is_same_v<std::remove_const_t<M>, SourceModel> {
   io(model.nodes);
   io(model.clips);
+  io(model.metersPerUnit);
 }
 
 template <class T>

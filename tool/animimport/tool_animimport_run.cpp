@@ -1,5 +1,5 @@
 // The import run: choose a reader by extension, select joints, name clips,
-// check, warn about scale, then write every output or none.
+// check, bake scale and find the unit, then write every output or none.
 #include "tool/animimport/tool_animimport_run.h"
 
 #include <fcntl.h>
@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "tool/animimport/tool_animimport_assimp.h"
+#include "tool/animimport/tool_animimport_bake.h"
 #include "tool/animimport/tool_animimport_bvh.h"
 #include "tool/animimport/tool_animimport_gltf.h"
 #include "tool/animimport/tool_animimport_sample.h"
@@ -81,12 +82,43 @@ double ScaleDeviation(const Channel& ch) {
 // The scale tolerance: a component further than this from 1 is reported.
 constexpr double kScaleTolerance = 0.001;
 
+// The joint's own scale cannot be written; once per file, for the joint
+// that is scaled most (where is the clip's name, or "" for the rest pose).
 void WarnScale(qvl_CUtilMsgHandler* handler, const std::string& context, const std::string& joint,
-               double dev) {
+               const std::string& where, double dev, int others) {
   Say(handler, qvl_MsgLevelWarning, context, "scale",
-      "Joint \"" + joint + "\" has a scale that differs from 1 by up to " + Fmt(dev) +
-          "; its translation and rotation are written without it, and the translations of its children "
-          "are not corrected for it.");
+      "Joint \"" + joint + "\" has a scale that differs from 1 by up to " + Fmt(dev) + " (" +
+          (where.empty() ? std::string("in the rest pose") : "in clip \"" + where + "\"") +
+          (others > 0 ? "; " + std::to_string(others) + " more joints have a scale" : std::string()) +
+          "); it is baked into the translations of the joints below, but the joint's own scale, which a "
+          "skinned mesh would show, is dropped.");
+}
+
+// The size in metres of one written unit, or 0 where unknown: the source's
+// unit (or -unit's) times the uniform scale above the top joints, over -scale.
+double WrittenUnit(qvl_CUtilMsgHandler* handler, const std::string& src, const SourceModel& model,
+                   const JointSet& joints, const ImportOptions& opt) {
+  Vector3d above{1.0, 1.0, 1.0};
+  const double aboveScale = ScaleAboveJoints(model, joints, &above);
+  if (aboveScale <= 0) {
+    Say(handler, qvl_MsgLevelWarning, src, "scale_above",
+        "The nodes above the top joints scale the skeleton by " + Fmt(above.x) + " " + Fmt(above.y) + " " +
+            Fmt(above.z) +
+            " (not uniformly, or not alike for every top joint); that scale is dropped and rest.kvt gets "
+            "no meters_per_unit.");
+    return 0.0;
+  }
+  const double unit = opt.unit > 0 ? opt.unit : model.metersPerUnit;
+  const double written = unit * aboveScale / opt.scale;
+  if (written > 0) {
+    Say(handler, qvl_MsgLevelInfo, "", "unit",
+        "One unit of the written translations is " + Fmt(written) + " m" +
+            (opt.unit > 0 ? std::string(" (from -unit).") : std::string(" (from the file).")));
+  } else {
+    Say(handler, qvl_MsgLevelInfo, "", "no_unit",
+        "The source gives no unit: rest.kvt gets no meters_per_unit (-unit <metres> gives one).");
+  }
+  return written;
 }
 
 // Reports, before anything is written, an output larger than the limits:
@@ -225,19 +257,42 @@ int RunImport(qvl_CUtilMsgHandler* handler, const ImportOptions& opt,
     return counter.m_cnt;
   }
 
-  // Scale is not carried by the path format: warn where it matters.
-  for (int node : joints.nodes) {
-    const Vector3d& s = model.nodes[node].scale;
-    const double dev = std::max({std::fabs(s.x - 1), std::fabs(s.y - 1), std::fabs(s.z - 1)});
-    if (dev > kScaleTolerance) WarnScale(handler, src, model.nodes[node].name, dev);
-  }
-  for (int c : chosen) {
-    for (const NodeTrack& t : model.clips[c].tracks) {
-      const double dev = ScaleDeviation(t.scale);
-      if (dev > kScaleTolerance)
-        WarnScale(handler, src + " (clip " + names[c] + ")", model.nodes[t.node].name, dev);
+  // The path format has no scale: it is baked into the translations below
+  // each joint, and the joint's own scale is dropped, once said per file.
+  {
+    std::vector<double> dev(model.nodes.size(), 0.0);
+    std::vector<std::string> where(model.nodes.size());  // the clip of the largest, "" for the rest pose
+    auto note = [&](int node, double d, const std::string& w) {
+      if (d > dev[node]) dev[node] = d, where[node] = w;
+    };
+    for (int node : joints.nodes) {
+      const Vector3d& s = model.nodes[node].scale;
+      note(node, std::max({std::fabs(s.x - 1), std::fabs(s.y - 1), std::fabs(s.z - 1)}), "");
     }
+    for (int c : chosen) {
+      for (const NodeTrack& t : model.clips[c].tracks) note(t.node, ScaleDeviation(t.scale), names[c]);
+    }
+    int worst = -1;
+    int scaled = 0;
+    for (int node : joints.nodes) {
+      if (!(dev[node] > kScaleTolerance)) continue;
+      ++scaled;
+      if (worst < 0 || dev[node] > dev[worst]) worst = node;
+    }
+    if (worst >= 0) WarnScale(handler, src, model.nodes[worst].name, where[worst], dev[worst], scaled - 1);
   }
+  const double metersPerUnit = WrittenUnit(handler, src, model, joints, opt);
+  const std::uint64_t bakedKeys = BakedKeyBound(model, joints, chosen);
+  if (bakedKeys > kMaxImportFrames) {
+    Say(handler, qvl_MsgLevelError, src, "bake_too_large",
+        "Baking the keyed scales into the translations below them could make " + std::to_string(bakedKeys) +
+            " translation keys, more than the limit of " + std::to_string(kMaxImportFrames) +
+            " frames per import.");
+    return counter.m_cnt;
+  }
+  BakeScale(handler, src, &model, joints, chosen, names);
+  // Baking adds translation keys where an ancestor's scale has keys: counted again.
+  if (!CheckOutputSize(handler, src, model, chosen, names, starts, ends, opt.fps)) return counter.m_cnt;
 
   // Names cut to fit the file system are said, with the name they stand for.
   for (int c : chosen) {
@@ -276,7 +331,7 @@ int RunImport(qvl_CUtilMsgHandler* handler, const ImportOptions& opt,
   {
     const std::string path = dir + "rest.kvt";
     qvl_CUtilDestFile* file = open(path);
-    WriteRestFile(writer(file, path).Get(), model, joints, opt.scale);
+    WriteRestFile(writer(file, path).Get(), model, joints, opt.scale, metersPerUnit);
     file->Seal();
   }
   std::vector<std::string> done;

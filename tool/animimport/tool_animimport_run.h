@@ -15,12 +15,16 @@ struct ImportOptions {
   std::string clip;     // only the clip of this (sanitised) name; "" for every clip
   double fps = 0.0;     // resampling rate in frames per second; 0 keeps the source's key times
   double scale = 1.0;   // factor on every translation (source units to output units)
+  double unit = 0.0;    // size in metres of one source unit, replacing the file's; 0 keeps the file's
   bool binary = false;  // path files in the binary encoding
   bool list = false;    // list clips and joints, write nothing
   ReaderLimits reader;  // the child process of the glTF loader and the asset library
 };
 
-// Runs one import. Information goes to handler at level 1, warnings at level
+// Runs one import. Joint scales are baked into translations (BakeScale);
+// rest.kvt gets the unit as meters_per_unit where the source or unit gives
+// one: that unit times the scale above the top joints, over scale.
+// Information goes to handler at level 1, warnings at level
 // 5, problems at level 2 with the source file (and the clip) as context.
 // listLine receives the lines of the -list output (always shown). The
 // outputs are counted against kMaxClipFrames and kMaxImportFrames first,

@@ -28,9 +28,12 @@ void WriteFrame(qvl_CUtilKvtSeqWrite* w, double time, const Vector3d& t, const Q
   w->EndChunk();
 }
 
-void BeginPath(qvl_CUtilKvtSeqWrite* w, const std::string& name, double start, double end) {
+// parent: written as the key parent after name, unless null.
+void BeginPath(qvl_CUtilKvtSeqWrite* w, const std::string& name, double start, double end,
+               const std::string* parent = nullptr) {
   w->BeginChunk();
   w->WriteKeyStr("name", name.c_str());
+  if (parent) w->WriteKeyStr("parent", parent->c_str());
   w->BeginKey("range");
   w->WriteFloat(static_cast<float>(start));
   w->WriteFloat(static_cast<float>(end));
@@ -47,10 +50,16 @@ Vector3d Scaled(const Vector3d& v, double s) {
   return Vector3d{v.x * s, v.y * s, v.z * s};
 }
 
-void BeginFile(qvl_CUtilKvtSeqWrite* w) {
+// metersPerUnit: written as meters_per_unit where positive.
+void BeginFile(qvl_CUtilKvtSeqWrite* w, double metersPerUnit = 0.0) {
   w->WriteKeyStr("format", kPathFormatName);
   w->BeginKey("data");
   w->BeginChunk();
+  if (metersPerUnit > 0) {
+    w->BeginKey("meters_per_unit");
+    w->WriteFloat(static_cast<float>(metersPerUnit));
+    w->EndKey();
+  }
   w->BeginKey("path_array");
 }
 
@@ -64,11 +73,12 @@ void EndFile(qvl_CUtilKvtSeqWrite* w) {
 }  // namespace
 
 void WriteRestFile(qvl_CUtilKvtSeqWrite* writer, const SourceModel& model, const JointSet& joints,
-                   double scale) {
-  BeginFile(writer);
-  for (int node : joints.nodes) {
-    const Node& nd = model.nodes[node];
-    BeginPath(writer, nd.name, 0.0, 0.0);
+                   double scale, double metersPerUnit) {
+  BeginFile(writer, metersPerUnit);
+  for (std::size_t j = 0; j < joints.nodes.size(); ++j) {
+    const Node& nd = model.nodes[joints.nodes[j]];
+    const int p = joints.parents[j];
+    BeginPath(writer, nd.name, 0.0, 0.0, p >= 0 ? &model.nodes[joints.nodes[p]].name : nullptr);
     WriteFrame(writer, 0.0, Scaled(nd.transl, scale), QuatNormalize(nd.rot));
     EndPath(writer);
   }

@@ -11,11 +11,15 @@
 // The path animation format the files carry.
 constexpr const char* kPathFormatName = "quorvel_path_5";
 
-// Writes the rest pose: one path per joint (joint order), named after it,
-// range 0 0, one frame at time 0 with the rest translation (times scale, a
-// unitless factor) and rotation. Calls writer->Finish.
+// Writes the rest pose: in the data chunk, before the paths, the key
+// meters_per_unit (one float) where metersPerUnit (the size in metres of one
+// written unit) is positive; one path per joint (joint order), named after
+// it, with the key parent (one string, the parent joint's name) right after
+// the name for every joint but the top ones, range 0 0, and one frame at time
+// 0 with the rest translation (times scale, a unitless factor) and rotation.
+// Calls writer->Finish.
 void WriteRestFile(qvl_CUtilKvtSeqWrite* writer, const SourceModel& model, const JointSet& joints,
-                   double scale);
+                   double scale, double metersPerUnit);
 
 // Writes clip: one path per animated joint (joint order), range = the clip's
 // first and last key time in seconds (start, end), frames at the track's

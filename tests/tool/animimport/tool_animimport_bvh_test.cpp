@@ -83,7 +83,7 @@ const char* const kSmall =
     "10 20 30 90 45 -30 170 -20 200\n"
     "-1 -2 -3 0 0 0 0 0 0\n";
 
-TEST(AnimImportBvh, KeysAreOffsetPlusPositionAndEulerInDeclaredOrder) {
+TEST(AnimImportBvh, KeysAreChannelsOverTheOffsetAndEulerInDeclaredOrder) {
   const Outcome o = Read(kSmall);
   ASSERT_TRUE(o.ok);
   EXPECT_TRUE(o.msgs.empty());
@@ -96,8 +96,9 @@ TEST(AnimImportBvh, KeysAreOffsetPlusPositionAndEulerInDeclaredOrder) {
   EXPECT_EQ(clip.name, "");
   ASSERT_EQ(clip.tracks.size(), 2u);  // the joint without channels has none
   EXPECT_EQ(*clip.tracks[0].transl.times, (std::vector<double>{0.0, 0.5}));
-  EXPECT_EQ(clip.tracks[0].transl.values, (std::vector<double>{11, 22, 33, 0, 0, 0}));
-  EXPECT_TRUE(clip.tracks[1].transl.IsEmpty());  // the rest (OFFSET) holds
+  EXPECT_EQ(clip.tracks[0].transl.values,
+            (std::vector<double>{10, 20, 30, -1, -2, -3}));  // not OFFSET + channels
+  EXPECT_TRUE(clip.tracks[1].transl.IsEmpty());              // the rest (OFFSET) holds
   const std::vector<std::pair<int, double>> euler[2] = {{{2, 90}, {0, 45}, {1, -30}},
                                                         {{1, 170}, {0, -20}, {2, 200}}};
   const double probes[2][3] = {{1, 0, 0}, {0.3, -0.7, 0.2}};
@@ -108,6 +109,46 @@ TEST(AnimImportBvh, KeysAreOffsetPlusPositionAndEulerInDeclaredOrder) {
       EulerRotate(euler[j], v, want);
       QuatRotate(q, v, got);
       for (int i = 0; i < 3; ++i) EXPECT_NEAR(got[i], want[i], 1e-12) << "joint " << j;
+    }
+  }
+}
+
+// Position channels replace the OFFSET on every joint, the root included;
+// a component without a channel keeps the OFFSET's. World origins by hand:
+// Hips at its channels turned 90 degrees about z, Arm 5 above it in Hips' frame.
+TEST(AnimImportBvh, PositionChannelsReplaceTheOffsetOfEveryJoint) {
+  const std::string head =
+      "HIERARCHY\nROOT Hips\n{\n OFFSET 1 2 3\n CHANNELS 4 Xposition Yposition Zposition Zrotation\n"
+      " JOINT Arm\n {\n  OFFSET 7 5 9\n  CHANNELS ";
+  struct Case {
+    const char* chans;
+    const char* frame;
+    double armLocal[3], armWorld[3];
+  } cases[] = {
+      {"0", "10 20 30 90", {7, 5, 9}, {5, 27, 39}},  // no channels: the OFFSET
+      {"1 Yposition", "10 20 30 90 5", {7, 5, 9}, {5, 27, 39}},
+      {"2 Xposition Zposition", "10 20 30 90 0 0", {0, 5, 0}, {5, 20, 30}},
+      {"3 Zposition Xposition Yposition", "10 20 30 90 -4 2 1", {2, 1, -4}, {9, 22, 26}},
+  };
+  for (const Case& c : cases) {
+    const Outcome o =
+        Read(head + c.chans +
+             "\n  End Site\n  {\n   OFFSET 0 1 0\n  }\n }\n}\nMOTION\nFrames: 1\nFrame Time: 0.1\n" +
+             c.frame + "\n");
+    ASSERT_TRUE(o.ok) << c.chans;
+    const Clip& clip = o.model.clips.at(0);
+    EXPECT_EQ(clip.tracks[0].transl.values, (std::vector<double>{10, 20, 30})) << c.chans;
+    const Vector3d arm = clip.tracks.size() > 1 && !clip.tracks[1].transl.IsEmpty()
+                             ? Vector3d{clip.tracks[1].transl.values[0], clip.tracks[1].transl.values[1],
+                                        clip.tracks[1].transl.values[2]}
+                             : o.model.nodes[1].transl;
+    const double* hq = clip.tracks[0].rot.values.data();
+    const double local[3] = {arm.x, arm.y, arm.z};
+    double world[3];
+    QuatRotate(hq, local, world);
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_EQ(local[i], c.armLocal[i]) << c.chans;
+      EXPECT_NEAR(world[i] + clip.tracks[0].transl.values[i], c.armWorld[i], 1e-12) << c.chans;
     }
   }
 }
@@ -136,9 +177,9 @@ TEST(AnimImportBvh, AFrameCountThatDiffersIsAWarningAndTheLinesCount) {
   }
 }
 
-// The asset library's reading of the same files: it drops the OFFSET of a
-// joint with position channels, names the clip "Motion", and reads only the
-// frames the header declares. Our reader differs on purpose in each.
+// The asset library's reading of the same files: it names the clip "Motion"
+// and reads only the frames the header declares, where our reader differs
+// on purpose; both take a joint's position channels as its translation.
 TEST(AnimImportBvh, TheAssetLibraryDiffersWhereDocumented) {
   qvl_TestDir dir;
   const std::string path = dir / "small.bvh";
@@ -157,9 +198,9 @@ TEST(AnimImportBvh, TheAssetLibraryDiffersWhereDocumented) {
   const aiVector3D lib = hips->mPositionKeys[0].mValue;
   const Outcome ours = Read(kSmall);
   const std::vector<double>& t = ours.model.clips[0].tracks[0].transl.values;
-  EXPECT_EQ(lib.x, 10.0f);  // the channel alone
-  EXPECT_EQ(t[0], 11.0);    // OFFSET 1 plus the channel
-  EXPECT_EQ(t[2] - lib.z, 3.0);
+  EXPECT_EQ(lib.x, 10.0f);  // the channel alone, not OFFSET 1 plus it
+  EXPECT_EQ(t[0], lib.x);
+  EXPECT_EQ(t[2], lib.z);
 
   const std::string boxing = QVL_SOURCE_DIR "/../shared/data/real/bvh-boxing-toes/Boxing_Toes.bvh";
   if (!std::filesystem::exists(boxing)) GTEST_SKIP() << "real files not found: " << boxing;

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/tool/animimport/tool_animimport_testenv.h"
 #include "tests/util/file/util_file_testdir.h"
 #include "tests/util/file/util_file_testprogram.h"
 
@@ -184,6 +185,16 @@ TEST(AnimImportHostile, LongChainsAndManyClipsStayWithinTheLimits) {
                                          {"chain.gltf", "chain", "-quiet", "1"}, 0, kCpuSeconds);
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_TRUE(std::filesystem::exists(dir / "chain/rest.kvt"));
+
+  // A keyed, non-uniform scale on top of the chain: baked into every joint below, and checked for
+  // exactness, in time linear in the chain.
+  std::string grow = GltfJson(100000, true, {"Grow"}, DataUri(1));
+  grow.replace(grow.find("\"translation\""), 13, "\"scale\"");
+  qvl_TestDir::WriteFile(dir / "grow.gltf", grow);
+  r = qvl_TestRunProgram(QVL_ANIMIMPORT_EXE, dir.Path(), {"grow.gltf", "grow", "-quiet", "1"}, 0,
+                         kCpuSeconds);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(ReadPathFile(dir / "grow/Grow.kvt").paths.at("j99999").frames.size(), 2u);
 
   qvl_TestDir::WriteFile(dir / "many.gltf",
                          GltfJson(1, true, std::vector<std::string>(20000, "Walk"), DataUri(1)));

@@ -106,6 +106,9 @@ TEST(AnimImportMain, ImportsListsResamplesScalesAndWritesBinary) {
   EXPECT_EQ(rest.format, "quorvel_path_5");
   EXPECT_EQ(rest.order, (std::vector<std::string>{"Hips", "Arm"}));
   EXPECT_FLOAT_EQ(rest.paths.at("Hips").frames.at(0).t[1], 1.0f);  // 100 x 0.01
+  EXPECT_EQ(rest.paths.at("Arm").parents, std::vector<std::string>{"Hips"});
+  EXPECT_TRUE(rest.paths.at("Hips").parents.empty());
+  EXPECT_TRUE(rest.metersPerUnit.empty());  // a BVH file has no unit
   const ReadFile clip = ReadPathFile(dir / "out/a.kvt");
   const ReadPath& hips = clip.paths.at("Hips");
   ASSERT_EQ(hips.frames.size(), 3u);  // 0, 1/3, and the end 0.5
@@ -122,8 +125,10 @@ TEST(AnimImportMain, ImportsListsResamplesScalesAndWritesBinary) {
   EXPECT_EQ(b.exitCode, 0) << b.err;
 
   // Binary path files read back the same; the job stays text.
-  r = RunImport(dir, {"a.bvh", "bin", "-binary", "1", "-fps", "3", "-scale", "0.01"});
+  // -unit gives the unit in inches; -scale 0.01 makes one written unit 2.54 m.
+  r = RunImport(dir, {"a.bvh", "bin", "-binary", "1", "-fps", "3", "-scale", "0.01", "-unit", "0.0254"});
   ASSERT_EQ(r.exitCode, 0);
+  EXPECT_EQ(ReadPathFile(dir / "bin/rest.kvt").metersPerUnit, std::vector<double>{2.54f});
   EXPECT_TRUE(qvl_CUtilKvtWork::IsBinary(qvl_TestDir::ReadFile(dir / "bin/a.kvt")));
   EXPECT_EQ(qvl_TestDir::ReadFile(dir / "bin/a.job.kvt"), qvl_TestDir::ReadFile(dir / "out/a.job.kvt"));
   EXPECT_FLOAT_EQ(ReadPathFile(dir / "bin/a.kvt").paths.at("Hips").frames[1].t[0], hips.frames[1].t[0]);

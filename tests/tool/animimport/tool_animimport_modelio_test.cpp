@@ -26,6 +26,7 @@ SourceModel SampleModel() {
   clip.tracks.push_back(t);
   clip.tracks.push_back(NodeTrack{0, {}, {}, {}});
   m.clips = {clip, Clip{"", {}}};
+  m.metersPerUnit = 0.01;
   return m;
 }
 
@@ -48,6 +49,7 @@ TEST(AnimImportModelIo, RoundTripKeepsEveryFieldAndSharedTimes) {
   EXPECT_EQ(back.nodes[0].rot.z, 0.6);
   EXPECT_EQ(back.nodes[2].scale.y, 0.5);
   EXPECT_EQ(back.nodes[2].parent, 1);
+  EXPECT_EQ(back.metersPerUnit, 0.01);
   EXPECT_TRUE(back.nodes[1].skinBone && !back.nodes[0].skinBone);
   ASSERT_EQ(back.clips.size(), 2u);
   const NodeTrack& t = back.clips[0].tracks[0];
@@ -68,6 +70,7 @@ TEST(AnimImportModelIo, RoundTripKeepsEveryFieldAndSharedTimes) {
 TEST(AnimImportModelIo, InconsistentModelsAndBytesAreRefused) {
   const std::vector<std::pair<std::function<void(SourceModel&)>, std::string>> models = {
       {[](SourceModel& m) { m.nodes[1].parent = 1; }, "node 1 names a parent 1"},
+      {[](SourceModel& m) { m.metersPerUnit = -1.0; }, "the unit is not a finite number"},
       {[](SourceModel& m) { m.nodes[2].parent = -2; }, "node 2 names a parent -2"},
       {[](SourceModel& m) { m.clips[0].tracks[1].node = 3; }, "a track of clip 0 names a node 3"},
       {[](SourceModel& m) { m.clips[0].tracks[0].transl.values.pop_back(); },
@@ -111,7 +114,7 @@ TEST(AnimImportModelIo, InconsistentModelsAndBytesAreRefused) {
       {[&](ModelOut& o) { o(std::uint64_t{1}), node(o, 1), clip(o, 0, 3); }, "an interpolation 3"},
       {[&](ModelOut& o) { o(std::uint64_t{1}), node(o, 1), clip(o, 2, 0); },
        "a reference to key times 0 of 0"},
-      {[&](ModelOut& o) { o(std::uint64_t{1}), node(o, 1), clip(o, 0, 0), o(std::uint32_t{0}); },
+      {[&](ModelOut& o) { o(std::uint64_t{1}), node(o, 1), clip(o, 0, 0), o(1.0), o(std::uint32_t{0}); },
        "bytes follow the model"},
   };
   for (const auto& [write, want] : streams) {

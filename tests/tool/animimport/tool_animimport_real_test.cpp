@@ -50,6 +50,7 @@ struct BvhJointRef {
   double offset[3];
   std::vector<std::string> chans;
   int firstCol;
+  std::string parent;  // "" for a ROOT
 };
 
 // A reading of the hierarchy and the frame lines, kept apart from the
@@ -59,12 +60,17 @@ void ParseBvhRef(const std::string& path, std::vector<BvhJointRef>* joints,
   std::ifstream in(path);
   std::string tok;
   int cols = 0;
+  std::vector<std::string> open;  // the joints whose braces enclose the current one
   while (in >> tok && tok != "MOTION") {
     if (tok == "ROOT" || tok == "JOINT") {
       BvhJointRef j;
       in >> j.name >> tok >> tok >> j.offset[0] >> j.offset[1] >> j.offset[2];
       j.firstCol = cols;
+      j.parent = open.empty() ? "" : open.back();
+      open.push_back(j.name);
       joints->push_back(j);
+    } else if (tok == "}") {
+      open.pop_back();
     } else if (tok == "CHANNELS") {
       int n = 0;
       in >> n;
@@ -74,7 +80,7 @@ void ParseBvhRef(const std::string& path, std::vector<BvhJointRef>* joints,
       }
       cols += n;
     } else if (tok == "Site") {
-      in >> tok >> tok >> tok >> tok >> tok >> tok;  // { OFFSET x y z }
+      in >> tok >> tok >> tok >> tok >> tok >> tok;  // { OFFSET x y z } of the End Site
     }
   }
   in >> tok >> tok >> tok >> tok >> *frameTime;  // Frames: N Frame Time: T
@@ -115,6 +121,8 @@ TEST(AnimImportReal, BvhValuesMatchOffsetsAndEulerChannels) {
     for (std::size_t ji : {std::size_t(0), std::size_t(1), joints.size() / 2, joints.size() - 1}) {
       const BvhJointRef& j = joints[ji];
       EXPECT_EQ(rest.order[ji], j.name);
+      EXPECT_EQ(rest.paths.at(j.name).parents,
+                j.parent.empty() ? std::vector<std::string>{} : std::vector<std::string>{j.parent});
       for (int i = 0; i < 3; ++i) EXPECT_NEAR(rest.paths.at(j.name).frames[0].t[i], j.offset[i], 1e-5);
       const ReadPath& path = clip.paths.at(j.name);
       ASSERT_EQ(path.frames.size(), c.frames) << j.name;
@@ -126,7 +134,7 @@ TEST(AnimImportReal, BvhValuesMatchOffsetsAndEulerChannels) {
         double t[3] = {j.offset[0], j.offset[1], j.offset[2]};
         for (std::size_t ch = 0; ch < j.chans.size(); ++ch) {
           if (j.chans[ch].find("position") != std::string::npos)
-            t[j.chans[ch][0] - 'X'] += frames[f][j.firstCol + ch];
+            t[j.chans[ch][0] - 'X'] = frames[f][j.firstCol + ch];  // the channel replaces the OFFSET
         }
         for (int i = 0; i < 3; ++i) EXPECT_NEAR(got.t[i], t[i], 1e-4 * (1 + std::fabs(t[i]))) << where;
         std::vector<std::pair<int, double>> euler;
@@ -192,6 +200,14 @@ TEST(AnimImportReal, GltfValuesMatchTheAccessors) {
         if (node.rotation.size() == 4) {
           ExpectQuat(rest.paths.at(node.name).frames[0].q, node.rotation.data(), node.name + " rest");
         }
+        for (std::size_t n = 0; n < m.nodes.size(); ++n) {
+          const std::vector<int>& kids = m.nodes[n].children;
+          if (std::find(kids.begin(), kids.end(), ch.target_node) != kids.end() &&
+              rest.paths.count(m.nodes[n].name)) {
+            EXPECT_EQ(rest.paths.at(node.name).parents, std::vector<std::string>{m.nodes[n].name})
+                << node.name;
+          }
+        }
         for (std::size_t k : {std::size_t(0), times.size() / 2, times.size() - 1}) {
           const std::string where =
               c.clips[a] + " " + node.name + " " + ch.target_path + " key " + std::to_string(k);
@@ -208,6 +224,7 @@ TEST(AnimImportReal, GltfValuesMatchTheAccessors) {
         }
       }
     }
+    EXPECT_EQ(rest.metersPerUnit, std::vector<double>{1.0});  // glTF is in metres
     // Nodes above the skin's top joint are not joints.
     for (const char* above : {"Z_UP", "Armature", "root"}) EXPECT_EQ(rest.paths.count(above), 0u) << above;
   }
@@ -225,15 +242,39 @@ TEST(AnimImportReal, FbxValuesMatchTheLibrarysKeys) {
     const aiAnimation* anim = scene->mAnimations[0];
     const std::string clipName = SanitizeName(anim->mName.C_Str());
     qvl_TestDir dir;
-    // Blender's armature carries a 100x scale: warned, not baked in.
-    EXPECT_NE(ImportAndConvert(dir, kReal + file, {clipName})
-                  .find("warning: Joint \"Armature\" has a scale that differs from 1 by up to 99;"),
-              std::string::npos);
+    // Blender's armature carries a 100x scale: baked into the bones below it,
+    // and its own dropped with a warning.
+    EXPECT_NE(
+        ImportAndConvert(dir, kReal + file, {clipName})
+            .find("warning: Joint \"Armature\" has a scale that differs from 1 by up to 99 (in the rest "
+                  "pose); it is baked into the translations of the joints below"),
+        std::string::npos);
     const ReadFile clip = ReadPathFile(dir / ("out/" + clipName + ".kvt"));
+    const ReadFile rest = ReadPathFile(dir / "out/rest.kvt");
+    EXPECT_EQ(rest.metersPerUnit, std::vector<double>{0.01f});  // centimetres: the unit scale 1 of FBX
+    // Every node below the scene's root is a joint here: a key's baked
+    // translation is the library's times the product of its ancestors' scales.
+    auto bakeFactor = [&](const aiNode* n) {
+      double f = 1;
+      for (const aiNode* p = n->mParent; p && p != scene->mRootNode; p = p->mParent) {
+        aiVector3D s, t;
+        aiQuaternion r;
+        p->mTransformation.Decompose(s, r, t);
+        f *= s.x;
+      }
+      return f;
+    };
     const double tps = anim->mTicksPerSecond > 0 ? anim->mTicksPerSecond : 25.0;
     for (unsigned ci : {0u, anim->mNumChannels / 2, anim->mNumChannels - 1}) {
       const aiNodeAnim* ch = anim->mChannels[ci];
       const ReadPath& p = clip.paths.at(ch->mNodeName.C_Str());
+      const aiNode* node = scene->mRootNode->FindNode(ch->mNodeName);
+      ASSERT_NE(node, nullptr);
+      const double factor = bakeFactor(node);
+      if (node->mParent != scene->mRootNode) {
+        EXPECT_EQ(rest.paths.at(node->mName.C_Str()).parents,
+                  std::vector<std::string>{node->mParent->mName.C_Str()});
+      }
       for (unsigned k : {0u, ch->mNumRotationKeys - 1}) {
         const aiQuatKey& key = ch->mRotationKeys[k];
         auto frame = std::find_if(p.frames.begin(), p.frames.end(), [&](const ReadFrame& f) {
@@ -244,8 +285,8 @@ TEST(AnimImportReal, FbxValuesMatchTheLibrarysKeys) {
         ExpectQuat(frame->q, want, ch->mNodeName.C_Str());
         if (ch->mNumPositionKeys == ch->mNumRotationKeys) {
           const aiVector3D& t = ch->mPositionKeys[k].mValue;
-          EXPECT_NEAR(frame->t[0], t.x, kTol * (1 + std::fabs(t.x)));
-          EXPECT_NEAR(frame->t[2], t.z, kTol * (1 + std::fabs(t.z)));
+          EXPECT_NEAR(frame->t[0], factor * t.x, kTol * (1 + std::fabs(factor * t.x)));
+          EXPECT_NEAR(frame->t[2], factor * t.z, kTol * (1 + std::fabs(factor * t.z)));
         }
       }
     }
