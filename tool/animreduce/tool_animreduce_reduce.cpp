@@ -75,45 +75,61 @@ bool KeyReducer::SegmentHolds(int i, int j) {
   return true;
 }
 
+int KeyReducer::Reach(int i) {
+  const int k = m_runtime->GetKeyCnt();
+  int& memo = m_reach[static_cast<std::size_t>(i)];
+  if (memo >= 0) return memo;
+  // Double the step while the segment holds, then halve the gap between the
+  // last step that held and the first that did not.
+  int good = i + 1;
+  int bad = -1;
+  for (int step = 2; bad < 0 && good < k - 1; step *= 2) {
+    const int j = std::min(i + step, k - 1);
+    if (SegmentHolds(i, j)) {
+      good = j;
+    } else {
+      bad = j;
+    }
+  }
+  while (bad - good > 1) {
+    const int mid = good + (bad - good) / 2;
+    if (SegmentHolds(i, mid)) {
+      good = mid;
+    } else {
+      bad = mid;
+    }
+  }
+  memo = good;
+  return good;
+}
+
 std::vector<int> KeyReducer::Reduce() {
   const int k = m_runtime->GetKeyCnt();
   std::vector<int> kept;
   if (k == 0) return kept;
+  m_reach.assign(static_cast<std::size_t>(k), -1);
   int i = 0;
   kept.push_back(0);
   while (i < k - 1) {
-    // Double the step while the segment holds, then halve the gap between
-    // the last step that held and the first that did not.
-    int good = i + 1;
-    int step = 2;
-    int bad = -1;
-    while (i + step <= k - 1) {
-      if (!SegmentHolds(i, i + step)) {
-        bad = i + step;
-        break;
-      }
-      good = i + step;
-      step *= 2;
-    }
-    if (bad < 0) {
-      if (good < k - 1 && SegmentHolds(i, k - 1)) {
-        good = k - 1;
-      } else if (good < k - 1) {
-        bad = k - 1;
-      }
-    }
-    if (bad >= 0) {
-      while (bad - good > 1) {
-        const int mid = good + (bad - good) / 2;
-        if (SegmentHolds(i, mid)) {
-          good = mid;
-        } else {
-          bad = mid;
+    const int far = Reach(i);
+    int next = far;
+    // The farthest key is not always the best next one: where segments hold
+    // and fail in turn, a nearer key can reach farther. Of the last few keys
+    // that hold, the one reaching farthest is taken; on long segments the
+    // gain (at most a key per segment) is not worth the search.
+    if (far < k - 1 && far - i <= kLookaheadSpan) {
+      int best = Reach(far);
+      for (int c = far - 1; c > i && c >= far - kLookaheadKeys; --c) {
+        if (!SegmentHolds(i, c)) continue;
+        const int r = Reach(c);
+        if (r > best) {
+          best = r;
+          next = c;
         }
       }
     }
-    kept.push_back(good);
-    i = good;
+    kept.push_back(next);
+    i = next;
   }
   return kept;
 }
@@ -216,4 +232,40 @@ RuntimeAnim KeepKeys(const RuntimeAnim& runtime, const std::vector<int>& kept) {
     }
   }
   return out;
+}
+
+RelativeAnim* ToWritable(qvl_CUtilMemPool* pool, const RuntimeAnim& a) {
+  RelativeAnim* r = static_cast<RelativeAnim*>(pool->Alloc(sizeof(RelativeAnim), alignof(RelativeAnim)));
+  r->rangeStart = a.rangeStart;
+  r->rangeEnd = a.rangeEnd;
+  for (const std::string& n : a.maskNames)
+    r->maskNames.Append(pool, qvl_CUtilMemPoolStr::Alloc(pool, n.c_str()));
+  for (const float w : a.maskWeights) r->maskWeights.Append(pool, w);
+  for (const float t : a.keyTimes) r->keyTimes.Append(pool, t);
+  for (const std::string& n : a.boneNames)
+    r->boneNames.Append(pool, qvl_CUtilMemPoolStr::Alloc(pool, n.c_str()));
+  r->doTransl = a.hasTransl;
+  r->doQuat = a.hasQuat;
+  r->compress = false;
+  r->translAsWords = a.hasTransl && a.packedTransl;
+  r->quatAsWords = a.hasQuat && a.packedQuat;
+  for (const std::int32_t w : a.translWords) r->translWords.Append(pool, w);
+  for (const std::int32_t w : a.quatWords) r->quatWords.Append(pool, w);
+  const bool plainTransl = a.hasTransl && !a.packedTransl;
+  const bool plainQuat = a.hasQuat && !a.packedQuat;
+  if (plainTransl || plainQuat) {
+    const std::size_t entries = a.keyTimes.size() * a.boneNames.size();
+    r->keys.Reserve(pool, static_cast<int>(entries));
+    for (std::size_t i = 0; i < entries; ++i) {
+      Pose p{Vector3{0.0f, 0.0f, 0.0f}, Quat{0.0f, 0.0f, 0.0f, 1.0f}};
+      if (plainTransl)
+        p.transl = Vector3{a.translFloats[3 * i], a.translFloats[3 * i + 1], a.translFloats[3 * i + 2]};
+      if (plainQuat) {
+        p.quat = Quat{a.quatFloats[4 * i], a.quatFloats[4 * i + 1], a.quatFloats[4 * i + 2],
+                      a.quatFloats[4 * i + 3]};
+      }
+      r->keys.Append(pool, p);
+    }
+  }
+  return r;
 }

@@ -9,6 +9,8 @@
 #include "util/anim/util_anim_jobsource.h"
 #include "util/anim/util_anim_objerr.h"
 #include "util/anim/util_anim_runtime.h"
+#include "util/anim/util_anim_write.h"
+#include "util/mempool/util_mempool_pool.h"
 
 // Bytes the reducer may hold for the source's model poses and allowed errors
 // (source times × bones × 64): 1 GiB.
@@ -52,18 +54,28 @@ class KeyReducer {
 
   // The kept key indices, ascending, the first and the last key always
   // among them (none for a file without keys, one for one key). From each
-  // kept key the next is the farthest one that SegmentHolds reaches, found
-  // by doubling the step and then halving it; that is the optimum where a
-  // segment that holds has only sub-segments that hold, and near it
-  // otherwise. Costs O(K·L·log L) segment times for segments of L keys.
+  // kept key the next is, of the last kLookaheadKeys keys that hold up to
+  // the farthest one, the one whose own farthest key is farthest (only the
+  // farthest on segments over kLookaheadSpan keys). The farthest key that
+  // holds from a key is found by doubling the step and then halving it.
+  // Where every sub-segment of a segment that holds holds too that is the
+  // optimum; elsewhere it stays near it. Costs O(K·log L) segment checks of
+  // O(L) times each for segments of L keys (O(kLookaheadKeys) times that on
+  // short ones).
   std::vector<int> Reduce();
+  static constexpr int kLookaheadKeys = 8;
+  static constexpr int kLookaheadSpan = 64;
 
   // The fewest kept keys by dynamic programming over every pair of keys:
   // exact, O(K²) segments; for measuring how far Reduce is from it.
   std::vector<int> ReduceExact();
 
  private:
+  // The farthest key that holds from key i (memoised in m_reach, −1 unknown).
+  int Reach(int i);
+
   const RuntimeAnim* m_runtime = nullptr;
+  std::vector<int> m_reach;
   ObjectSpaceClip m_clip;
   double m_shell = 0.0;
   std::vector<double> m_times;          // the source times, ascending
@@ -84,3 +96,9 @@ WorstError MeasureWorstError(const JobSource& source, const RuntimeAnim& runtime
 // kept key before it (of the copy) is negative, so that the signs stay
 // continuous; packed words are copied as they stand.
 RuntimeAnim KeepKeys(const RuntimeAnim& runtime, const std::vector<int>& kept);
+
+// The record the writer takes, made from a runtime file in pool memory: the
+// same range, masks, key times and bones, plain channels from their stored
+// floats and packed ones as their words, so that writing it reproduces the
+// stored values bit for bit. Counts past the pool arrays' limit throw.
+RelativeAnim* ToWritable(qvl_CUtilMemPool* pool, const RuntimeAnim& anim);

@@ -76,44 +76,6 @@ bool ParseDistance(qvl_CUtilMsgHandler* handler, const char* opt, const qvl_CUti
   return true;
 }
 
-// The record the writer takes, made from a runtime file in pool memory:
-// plain channels from their stored floats, packed ones as their words.
-RelativeAnim* ToWritable(qvl_CUtilMemPool* pool, const RuntimeAnim& a) {
-  RelativeAnim* r = static_cast<RelativeAnim*>(pool->Alloc(sizeof(RelativeAnim), alignof(RelativeAnim)));
-  r->rangeStart = a.rangeStart;
-  r->rangeEnd = a.rangeEnd;
-  for (const std::string& n : a.maskNames)
-    r->maskNames.Append(pool, qvl_CUtilMemPoolStr::Alloc(pool, n.c_str()));
-  for (const float w : a.maskWeights) r->maskWeights.Append(pool, w);
-  for (const float t : a.keyTimes) r->keyTimes.Append(pool, t);
-  for (const std::string& n : a.boneNames)
-    r->boneNames.Append(pool, qvl_CUtilMemPoolStr::Alloc(pool, n.c_str()));
-  r->doTransl = a.hasTransl;
-  r->doQuat = a.hasQuat;
-  r->compress = false;
-  r->translAsWords = a.hasTransl && a.packedTransl;
-  r->quatAsWords = a.hasQuat && a.packedQuat;
-  for (const std::int32_t w : a.translWords) r->translWords.Append(pool, w);
-  for (const std::int32_t w : a.quatWords) r->quatWords.Append(pool, w);
-  const bool plainTransl = a.hasTransl && !a.packedTransl;
-  const bool plainQuat = a.hasQuat && !a.packedQuat;
-  if (plainTransl || plainQuat) {
-    const std::size_t entries = a.keyTimes.size() * a.boneNames.size();
-    r->keys.Reserve(pool, static_cast<int>(entries));
-    for (std::size_t i = 0; i < entries; ++i) {
-      Pose p{Vector3{0.0f, 0.0f, 0.0f}, Quat{0.0f, 0.0f, 0.0f, 1.0f}};
-      if (plainTransl)
-        p.transl = Vector3{a.translFloats[3 * i], a.translFloats[3 * i + 1], a.translFloats[3 * i + 2]};
-      if (plainQuat) {
-        p.quat = Quat{a.quatFloats[4 * i], a.quatFloats[4 * i + 1], a.quatFloats[4 * i + 2],
-                      a.quatFloats[4 * i + 3]};
-      }
-      r->keys.Append(pool, p);
-    }
-  }
-  return r;
-}
-
 // A file the run reads, which the destination may not replace.
 struct InputFile {
   const char* what;
