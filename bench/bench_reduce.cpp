@@ -141,6 +141,12 @@ void CompareWithExact(const fs::path& dir, const std::string& name, int keys) {
 int main(int argc, char** argv) {
   const fs::path dir = fs::temp_directory_path() / "qvl_bench_reduce";
   fs::create_directories(dir);
+  // "exact DIR NAME KEYS": only the comparison with the optimum, on
+  // DIR/NAME.plain.rt made by DIR/NAME.plain.job.kvt (a clip prepared by hand).
+  if (argc == 5 && std::string(argv[1]) == "exact") {
+    CompareWithExact(argv[2], argv[3], std::atoi(argv[4]));
+    return 0;
+  }
   const bool realOnly = argc > 1 && std::string(argv[1]) == "real";
   std::printf("reduce: seconds, best of %d; boneanim, animreduce, ratio | keys | bytes\n", kRepeats);
   if (!realOnly) {
