@@ -10,6 +10,7 @@
 #include <random>
 
 #include "tests/tool/animreduce/tool_animreduce_testclip.h"
+#include "tool/animreduce/tool_animreduce_run.h"
 
 namespace {
 
@@ -162,6 +163,18 @@ TEST(AnimReduce, CloseToTheExactOptimum) {
     EXPECT_LE(exact, fast);
     EXPECT_LE(static_cast<double>(fast), 1.05 * static_cast<double>(exact));
     EXPECT_LT(fast, 150u);  // the waves are smooth enough to lose keys
+  }
+}
+
+TEST(AnimReduce, DefaultBoundFromTheUnitOrTheRestPose) {
+  struct Case {
+    double metersPerUnit, boxDiagonal, bound;
+  };
+  for (const Case& c :
+       {Case{1.0, 5.0, 0.001}, Case{0.01, 5.0, 0.1}, Case{0.0, 2.0, 0.001}, Case{-1.0, 2.0, 0.001},
+        Case{NAN, 4.0, 0.002}, Case{0.0, 0.0, 0.0005}, Case{0.0, INFINITY, 0.0005}}) {
+    EXPECT_DOUBLE_EQ(DefaultReduceBound(c.metersPerUnit, c.boxDiagonal), c.bound)
+        << c.metersPerUnit << " " << c.boxDiagonal;
   }
 }
 
