@@ -3,8 +3,6 @@
 // and end (qvl_CUtilProgram).
 #include <charconv>
 #include <cmath>
-#include <cstdio>
-#include <exception>
 
 #include "tool/animimport/tool_animimport_run.h"
 #include "util/cmdline/util_cmdline_program.h"
@@ -12,7 +10,6 @@
 #include "util/msg/util_msg_handler.h"
 #include "util/msg/util_msg_msg.h"
 #include "util/stdio/util_stdio_stdio.h"
-#include "util/sys/util_sys_stdout.h"
 
 namespace {
 

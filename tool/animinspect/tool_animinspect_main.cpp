@@ -3,8 +3,6 @@
 // shared ones (qvl_CUtilProgram).
 #include <charconv>
 #include <cmath>
-#include <cstdio>
-#include <exception>
 #include <string>
 #include <vector>
 
@@ -22,7 +20,6 @@
 #include "util/kvt/util_kvt_work.h"
 #include "util/mempool/util_mempool_pool.h"
 #include "util/stdio/util_stdio_stdio.h"
-#include "util/sys/util_sys_stdout.h"
 
 namespace {
 

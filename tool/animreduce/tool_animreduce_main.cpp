@@ -1,11 +1,5 @@
 // Program entry of animreduce: drops the key times of a runtime animation file
 // that interpolation rebuilds within an object-space error bound.
-#include <charconv>
-#include <chrono>
-#include <cmath>
-#include <string>
-#include <vector>
-
 #include "tool/animreduce/tool_animreduce_run.h"
 #include "util/cmdline/util_cmdline_program.h"
 
