@@ -142,6 +142,23 @@ void RunReduce(const qvl_CUtilProgramRun& run) {
     ReadJob(job, handler, pool.Get(), root.Get());
   }
   const qvl_CUtilStr refDirPath = qvl_CUtilFilesystem::GetCompletePath(refDir);
+
+  // The destination, never one of the inputs; checked before the work.
+  const qvl_CUtilStr destPath = qvl_CUtilFilesystem::GetCompletePath(destArg);
+  const InputFile inputs[] = {
+      {"runtime", filePath},
+      {"configuration", jobPath},
+      {"reference", qvl_CUtilFilesystem::GetAlignedPath(refDirPath, qvl_CUtilStr(job->ref_path))},
+      {"animation", qvl_CUtilFilesystem::GetAlignedPath(refDirPath, qvl_CUtilStr(job->anim_path))},
+  };
+  qvl_CUtilStr paths[4];
+  for (int i = 0; i < 4; ++i) paths[i] = inputs[i].path;
+  const int same = qvl_CUtilFilesystem::FindSameFile(destPath, paths, 4);
+  if (same >= 0) {
+    Error(handler, "", "dest_is_input", "The destination \"[1]\" is the [2] file \"[3]\"; it is not written.",
+          {destPath.GetChars(), inputs[same].what, inputs[same].path.GetChars()});
+    return;
+  }
   JobSource source;
   LoadJobSource(handler, pool.Get(), refDirPath, *job, &source);
   for (const std::string& bone : input.boneNames) {
@@ -182,22 +199,6 @@ void RunReduce(const qvl_CUtilProgramRun& run) {
   const WorstError before = reducer.GetInputError();
   const WorstError after = MeasureWorstError(source, output, shell);
 
-  // The destination, never one of the inputs.
-  const qvl_CUtilStr destPath = qvl_CUtilFilesystem::GetCompletePath(destArg);
-  const InputFile inputs[] = {
-      {"runtime", filePath},
-      {"configuration", jobPath},
-      {"reference", qvl_CUtilFilesystem::GetAlignedPath(refDirPath, qvl_CUtilStr(job->ref_path))},
-      {"animation", qvl_CUtilFilesystem::GetAlignedPath(refDirPath, qvl_CUtilStr(job->anim_path))},
-  };
-  qvl_CUtilStr paths[4];
-  for (int i = 0; i < 4; ++i) paths[i] = inputs[i].path;
-  const int same = qvl_CUtilFilesystem::FindSameFile(destPath, paths, 4);
-  if (same >= 0) {
-    Error(handler, "", "dest_is_input", "The destination \"[1]\" is the [2] file \"[3]\"; it is not written.",
-          {destPath.GetChars(), inputs[same].what, inputs[same].path.GetChars()});
-    return;
-  }
   qvl_CUtilPtr<qvl_CUtilMemStream> bytes(new qvl_CUtilMemStream());
   WriteRuntimeAnim(bytes.Get(), binaryGiven ? binaryOpt : input.binary, ToWritable(pool.Get(), output));
   qvl_CUtilFilesystem::CreateFileDirRec(handler, "", destPath);
