@@ -255,6 +255,9 @@ RelativeAnim* ToWritable(qvl_CUtilMemPool* pool, const RuntimeAnim& a) {
   const bool plainQuat = a.hasQuat && !a.packedQuat;
   if (plainTransl || plainQuat) {
     const std::size_t entries = a.keyTimes.size() * a.boneNames.size();
+    if (entries > static_cast<std::size_t>(INT32_MAX)) {
+      qvl_CUtilMemPoolArrayThrowTooLarge(static_cast<std::int64_t>(entries), sizeof(Pose));
+    }
     r->keys.Reserve(pool, static_cast<int>(entries));
     for (std::size_t i = 0; i < entries; ++i) {
       Pose p{Vector3{0.0f, 0.0f, 0.0f}, Quat{0.0f, 0.0f, 0.0f, 1.0f}};
