@@ -40,16 +40,17 @@ class KeyReducer {
   // would take more than budget bytes (see NeededBytes).
   bool Measure(double shell, double bound, std::uint64_t budget = kReduceMemoryBudget);
 
-  // Bytes Init holds for a clip of times source times and bones bones.
+  // Bytes Measure holds for a clip of times source times and bones bones
+  // (saturating at the largest value).
   static std::uint64_t NeededBytes(std::uint64_t times, std::uint64_t bones);
 
   // The input's own largest error (found by Measure).
   const WorstError& GetInputError() const { return m_inputWorst; }
   const ObjectSpaceClip& GetClip() const { return m_clip; }
 
-  // After Measure: whether keys i < j of runtime, kept with none between them, keep every
-  // source time strictly between their times within the allowed errors.
-  // Keys next to each other always do.
+  // After Measure: whether keys i < j of runtime, kept with none between
+  // them, keep every source time strictly between their times within the
+  // allowed errors. Keys next to each other always do.
   bool SegmentHolds(int i, int j);
 
   // The kept key indices, ascending, the first and the last key always
