@@ -1,5 +1,7 @@
 # One source file: import it into DIR, then convert every clip found there
-# into DIR/<clip>.anim.bin; touches DIR.stamp when all went through.
+# into DIR/<clip>.anim.bin, reduced with animreduce unless REDUCE is off (the
+# unreduced file stays as DIR/<clip>.full.bin); touches DIR.stamp when all
+# went through.
 file(REMOVE_RECURSE "${DIR}")
 execute_process(COMMAND "${ANIMIMPORT}" "${SRC}" "${DIR}" -quiet 1 RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
@@ -8,9 +10,24 @@ endif()
 file(GLOB jobs "${DIR}/*.job.kvt")
 foreach(job IN LISTS jobs)
   string(REGEX REPLACE "\\.job\\.kvt$" ".anim.bin" out "${job}")
-  execute_process(COMMAND "${BONEANIM}" "${job}" "${out}" -refdir "${DIR}" -binary 1 -quiet 1 RESULT_VARIABLE rc)
+  string(REGEX REPLACE "\\.job\\.kvt$" ".full.bin" full "${job}")
+  if(NOT REDUCE)
+    set(full "${out}")
+  endif()
+  execute_process(COMMAND "${BONEANIM}" "${job}" "${full}" -refdir "${DIR}" -binary 1 -quiet 1 RESULT_VARIABLE rc)
   if(NOT rc EQUAL 0)
     message(FATAL_ERROR "boneanim failed on ${job} (exit code ${rc})")
+  endif()
+  if(REDUCE)
+    set(bound)
+    if(NOT MAX_ERROR STREQUAL "")
+      set(bound -max-error "${MAX_ERROR}")
+    endif()
+    execute_process(COMMAND "${ANIMREDUCE}" "${full}" "${out}" -job "${job}" -refdir "${DIR}" ${bound} -quiet 1
+                    RESULT_VARIABLE rc)
+    if(NOT rc EQUAL 0)
+      message(FATAL_ERROR "animreduce failed on ${full} (exit code ${rc})")
+    endif()
   endif()
 endforeach()
 file(TOUCH "${DIR}.stamp")

@@ -1,9 +1,8 @@
 // Program entry of animinspect: summarises, samples and measures a runtime
-// animation file; console and exit codes as boneanim's.
+// animation file; start, console and exit codes are the companion programs'
+// shared ones (qvl_CUtilProgram).
 #include <charconv>
 #include <cmath>
-#include <cstdio>
-#include <exception>
 #include <string>
 #include <vector>
 
@@ -14,7 +13,7 @@
 #include "tool/animinspect/tool_animinspect_text.h"
 #include "util/anim/util_anim_job.h"
 #include "util/anim/util_anim_runtime.h"
-#include "util/cmdline/util_cmdline_cmdline.h"
+#include "util/cmdline/util_cmdline_program.h"
 #include "util/file/util_file_cachedfile.h"
 #include "util/file/util_file_destfile.h"
 #include "util/file/util_file_filesystem.h"
@@ -22,13 +21,8 @@
 #include "util/kvt/util_kvt_work.h"
 #include "util/mempool/util_mempool_pool.h"
 #include "util/stdio/util_stdio_stdio.h"
-#include "util/sys/util_sys_stdout.h"
 
 namespace {
-
-constexpr int kExitOk = 0;       // usage printed, or a run without errors
-constexpr int kExitErrors = 1;   // errors reported (a limit exceeded is one)
-constexpr int kExitAborted = 2;  // the run was ended by an exception
 
 constexpr const char* kUsage =
     "animinspect: look inside a runtime animation file\n"
@@ -114,18 +108,16 @@ void WriteOut(qvl_CUtilMsgHandler* handler, const qvl_CUtilStr& path, const std:
 }
 
 struct Inspect {
-  qvl_CUtilCmdLine cmdLine;
   qvl_CUtilStdIoParam param;
   qvl_CUtilPtr<qvl_CUtilMemPool> pool;
   RuntimeAnim anim;
   ErrorReport report;
   ClipPoses poses;  // for -html only
 
-  void Execute(qvl_CUtilMsgHandler* handler, qvl_CUtilStdIo* stdIo, int argc, char** argv);
+  void Execute(qvl_CUtilMsgHandler* handler, qvl_CUtilStdIo* stdIo, qvl_CUtilCmdLine& cmdLine);
 };
 
-void Inspect::Execute(qvl_CUtilMsgHandler* handler, qvl_CUtilStdIo* stdIo, int argc, char** argv) {
-  cmdLine.AssignArgVecSysChar(handler, "", argc, argv);
+void Inspect::Execute(qvl_CUtilMsgHandler* handler, qvl_CUtilStdIo* stdIo, qvl_CUtilCmdLine& cmdLine) {
   cmdLine.SetNegativeNumberValues(true);  // "-at -0.5" asks for a time before the range
   const bool bones = cmdLine.ExtractOptBool("-bones");
   bool atGiven = false, maxRotGiven = false, maxTranslGiven = false, shellGiven = false, maxObjGiven = false;
@@ -252,46 +244,11 @@ void Inspect::Execute(qvl_CUtilMsgHandler* handler, qvl_CUtilStdIo* stdIo, int a
   }
 }
 
-int Run(int argc, char** argv) {
-  qvl_CUtilPtr<qvl_CUtilStdIo> stdIo(new qvl_CUtilStdIo());
-  qvl_CUtilPtr<qvl_CUtilMsgHandler> handler(new qvl_CUtilMsgHandler());
-  handler->RegisterBack(stdIo.Get());
-  bool completed = false;
-  try {
-    Inspect inspect;
-    inspect.Execute(handler.Get(), stdIo.Get(), argc, argv);
-    completed = true;
-  } catch (const qvl_CUtilMsg& msg) {
-    handler->Report(qvl_MsgLevelCaught, msg);
-  } catch (const std::exception& e) {
-    handler->Report(qvl_MsgLevelCaught, qvl_CUtilExceptionStd(e));
-  } catch (...) {
-    handler->Report(qvl_MsgLevelCaught, qvl_CUtilExceptionUnknown());
-  }
-  stdIo->WriteErrorCnt();
-  int exitCode = kExitAborted;
-  if (completed) {
-    stdIo->WriteInfo("Done.");
-    exitCode = stdIo->GetErrorCnt() > 0 ? kExitErrors : kExitOk;
-  } else {
-    stdIo->WriteInfo("Aborted.");
-  }
-  handler.Release();
-  stdIo.Release();
-  return exitCode;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc <= 1) {
-    qvl_SysStdOutWrite(kUsage);
-    return kExitOk;
-  }
-  try {
-    return Run(argc, argv);
-  } catch (...) {
-    std::fputs("error: the run could not be set up\nAborted.\n", stderr);
-    return kExitAborted;
-  }
+  return qvl_CUtilProgram::Main(argc, argv, kUsage, [](const qvl_CUtilProgramRun& run) {
+    Inspect inspect;
+    inspect.Execute(run.handler, run.stdIo, *run.cmdLine);
+  });
 }

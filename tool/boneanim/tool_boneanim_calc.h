@@ -8,27 +8,10 @@
 #include "util/anim/util_anim_job.h"
 #include "util/anim/util_anim_load.h"
 #include "util/anim/util_anim_relpath.h"
+#include "util/anim/util_anim_write.h"
 #include "util/math/util_math_pose.h"
 #include "util/mempool/util_mempool_array.h"
 #include "util/str/util_str_str.h"
-
-// The result of the calculation. Everything lives in the run's pool; name
-// pointers are the animation's own pool strings, not copies.
-// Invariants (B = boneNames.count, K = keyTimes.count): keys holds K x B
-// poses, key-major: entry k * B + b is bone b at keyTimes[k]; maskNames and
-// maskWeights have the same count; both name lists ascend by CompareNames.
-struct RelativeAnim {
-  float rangeStart;  // smallest rangeStart over all animation paths (FLT_MAX when none)
-  float rangeEnd;    // largest rangeEnd over all animation paths (-FLT_MAX when none)
-  qvl_CUtilMemPoolArray<const char*> maskNames;  // bones with a positive mask weight
-  qvl_CUtilMemPoolArray<float> maskWeights;      // their weights, same index
-  qvl_CUtilMemPoolArray<float> keyTimes;         // merged key times of the kept bones, strictly ascending
-  qvl_CUtilMemPoolArray<const char*> boneNames;  // kept (non-identity) bones
-  qvl_CUtilMemPoolArray<Pose> keys;              // the key matrix, key-major
-  bool doTransl;
-  bool doQuat;
-  bool compress;
-};
 
 // Bytes of key data (bones x key times x sizeof(Pose)) a key matrix may take:
 // 2 GiB. A larger one (or one past the arrays' int count) is a level-2 error

@@ -164,7 +164,7 @@ bool ParseBool(const char* text, bool* value) {
 int main(int argc, char** argv) {
   if (argc < 2) return BadCommandLine("No command given.", "");
   std::string cmd = argv[1];
-  if (cmd == "-h" || cmd == "--help" || cmd == "help") {
+  if (cmd == "-h" || cmd == "-help" || cmd == "--help" || cmd == "help") {
     std::fputs(kUsage, stdout);
     return kExitOk;
   }

@@ -26,6 +26,12 @@ void Unite(std::vector<float>& times, const std::vector<float>& add, std::vector
 
 }  // namespace
 
+PoseD ComposeRestPose(const PoseD& rest, const PoseD& rel) {
+  const Vector3d d = Rotate(rest.quat, rel.transl);
+  return PoseD{Vector3d{rest.transl.x + d.x, rest.transl.y + d.y, rest.transl.z + d.z},
+               Mul(rest.quat, rel.quat)};
+}
+
 void ObjectSpaceClip::Init(const JobSource& source, const RuntimeAnim& runtime) {
   m_runtime = &runtime;
   m_bones.clear();
@@ -83,14 +89,8 @@ void ObjectSpaceClip::Measure(float t, double shell) {
       }
     }
     m_srcLocal[b] = src;
-    PoseD file = bone.rest;
-    if (bone.fileBone >= 0) {
-      const PoseD rel = m_runtime->Sample(bone.fileBone, t);
-      const Vector3d d = Rotate(bone.rest.quat, rel.transl);
-      file = PoseD{Vector3d{bone.rest.transl.x + d.x, bone.rest.transl.y + d.y, bone.rest.transl.z + d.z},
-                   Mul(bone.rest.quat, rel.quat)};
-    }
-    m_fileLocal[b] = file;
+    m_fileLocal[b] =
+        bone.fileBone >= 0 ? ComposeRestPose(bone.rest, m_runtime->Sample(bone.fileBone, t)) : bone.rest;
   }
   ComputeModelPoses(m_parents, m_srcLocal, m_srcModel);
   ComputeModelPoses(m_parents, m_fileLocal, m_fileModel);

@@ -25,6 +25,10 @@
 // - both are taken to model poses through the whole skeleton
 //   (ComputeModelPoses), and each bone's error is ObjectSpaceError of its two
 //   model poses. Rest rotations are normalised; all in double precision.
+// A file's local pose of a bone: its rest pose rest composed with the file's
+// relative pose rel, rest.transl + R(rest.quat)·rel.transl and rest.quat ⊗ rel.quat.
+PoseD ComposeRestPose(const PoseD& rest, const PoseD& rel);
+
 class ObjectSpaceClip {
  public:
   // Takes the bones, rest poses and times of source and the bone indices of
@@ -37,6 +41,12 @@ class ObjectSpaceClip {
   int GetParent(int b) const { return m_parents[b]; }
   // The bone's animation path; null for a bone the animation lacks.
   const AnimPath* GetAnimPath(int b) const { return m_bones[b].anim; }
+  // The bone's index in the runtime file, −1 when the file does not hold it.
+  int GetFileBone(int b) const { return m_bones[b].fileBone; }
+  // The bone's rest pose (the identity for a bone the reference lacks).
+  const PoseD& GetRestPose(int b) const { return m_bones[b].rest; }
+  // The parents of all bones, in the bones' order (for ComputeModelPoses).
+  std::span<const int> GetParents() const { return m_parents; }
   // Every distinct key time of the animation's tracks, ascending.
   const std::vector<float>& GetTimes() const { return m_times; }
   // The rest pose's model poses of the reference's bones (the first bones).

@@ -312,6 +312,19 @@ void Loader::Check() {
       a.quat[i] = Quatd{x / len, y / len, z / len, w / len};
     }
   }
+  // The stored values, moved rather than copied: nothing reads them above.
+  if (transl) {
+    if (a.packedTransl)
+      a.translWords = std::move(m_keys[kComprTransl].ints);
+    else
+      a.translFloats = std::move(m_keys[kTransl].floats);
+  }
+  if (quat) {
+    if (a.packedQuat)
+      a.quatWords = std::move(m_keys[kComprQuat].ints);
+    else
+      a.quatFloats = std::move(m_keys[kQuat].floats);
+  }
 }
 
 }  // namespace
@@ -341,6 +354,10 @@ bool LoadRuntimeAnim(qvl_CUtilMsgHandler* handler, const qvl_CUtilStr& name, qvl
     out->hasTransl = out->hasQuat = false;
     out->transl.clear();
     out->quat.clear();
+    out->translWords.clear();
+    out->quatWords.clear();
+    out->translFloats.clear();
+    out->quatFloats.clear();
   }
   return ok;
 }
@@ -374,11 +391,12 @@ PoseD RuntimeAnim::Sample(int b, double t) const {
   // keyTimes[k1 - 1] <= t < keyTimes[k1], with 1 <= k1 <= K - 1.
   const int k1 = static_cast<int>(std::upper_bound(keyTimes.begin(), keyTimes.end(), t) - keyTimes.begin());
   const int k0 = k1 - 1;
-  const double t0 = keyTimes[k0];
-  if (t == t0) return GetKey(k0, b);
-  const double u = (t - t0) / (static_cast<double>(keyTimes[k1]) - t0);
-  const PoseD p0 = GetKey(k0, b);
-  const PoseD p1 = GetKey(k1, b);
+  return InterpolatePose(GetKey(k0, b), keyTimes[k0], GetKey(k1, b), keyTimes[k1], t);
+}
+
+PoseD InterpolatePose(const PoseD& p0, double t0, const PoseD& p1, double t1, double t) {
+  if (t == t0) return p0;
+  const double u = (t - t0) / (t1 - t0);
   PoseD r;
   r.transl = Vector3d{(1.0 - u) * p0.transl.x + u * p1.transl.x, (1.0 - u) * p0.transl.y + u * p1.transl.y,
                       (1.0 - u) * p0.transl.z + u * p1.transl.z};

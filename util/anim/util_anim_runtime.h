@@ -46,6 +46,11 @@ struct RuntimeAnim {
   bool packedQuat = false;
   std::vector<Vector3d> transl;  // K·B entries, or none without the channel
   std::vector<Quatd> quat;       // K·B entries, or none without the channel
+  // The channels' values as stored, for programs that rewrite the file and
+  // keep its bits: the packed words of a packed channel (K·B), or the floats
+  // of a plain one (3·K·B resp. 4·K·B); empty without the channel.
+  std::vector<std::int32_t> translWords, quatWords;
+  std::vector<float> translFloats, quatFloats;
 
   int GetKeyCnt() const { return static_cast<int>(keyTimes.size()); }
   int GetBoneCnt() const { return static_cast<int>(boneNames.size()); }
@@ -82,6 +87,11 @@ struct RuntimeAnim {
 // matrix (so nothing can be read out of range) and must not be used.
 bool LoadRuntimeAnim(qvl_CUtilMsgHandler* handler, const qvl_CUtilStr& name, qvl_CUtilStream* stream,
                      RuntimeAnim* out);
+
+// The relative pose at time t between two keys p0 at time t0 and p1 at t1
+// (t0 < t1), as Sample gives it: p0 itself at t == t0, else the translation
+// linear and the rotation SlerpShorter at u = (t − t0) / (t1 − t0).
+PoseD InterpolatePose(const PoseD& p0, double t0, const PoseD& p1, double t1, double t);
 
 // Spherical linear interpolation from a (u = 0) to b (u = 1) along the shorter
 // arc: b is negated when the four-component dot product is negative. Unit

@@ -88,11 +88,13 @@ std::vector<qvl_CUtilCmdLine::Found> qvl_CUtilCmdLine::Extract(const char* name)
   return found;
 }
 
-bool qvl_CUtilCmdLine::ExtractOptBool(const char* name) {
+bool qvl_CUtilCmdLine::ExtractOptBool(const char* name, bool* given) {
   bool value = false;
+  if (given) *given = false;
   for (const Found& f : Extract(name)) {
     value = false;
     if (!f.hasValue) continue;
+    if (given) *given = true;
     std::string_view v = f.value.View();
     if (v == "1" || EqualNoCase(v, "true")) {
       value = true;

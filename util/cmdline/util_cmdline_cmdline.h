@@ -25,8 +25,10 @@ class qvl_CUtilCmdLine {
   // (name is the last argument, or the next one begins with '-', see
   // SetNegativeNumberValues) or is none
   // of these is reported naming the option, and the option reads false.
-  // An absent option reads false.
-  bool ExtractOptBool(const char* name);
+  // An absent option reads false. given, when not null, tells whether the
+  // option stood on the command line with a value, so that a program can
+  // tell "-binary 0" from no -binary at all.
+  bool ExtractOptBool(const char* name, bool* given = nullptr);
 
   // Takes every "name value" pair out of the list; the last one counts. A
   // missing value (as above) is reported and reads "". Absent reads "".

@@ -1,5 +1,5 @@
 // The runtime animation writer.
-#include "tool/boneanim/tool_boneanim_write.h"
+#include "util/anim/util_anim_write.h"
 
 #include "util/anim/util_anim_pack.h"
 #include "util/kvt/util_kvt_work.h"
@@ -60,7 +60,10 @@ void WriteRuntimeAnimData(qvl_CUtilKvtSeqWrite* writer, const RelativeAnim* anim
 
   const qvl_CUtilMemPoolArray<Pose>& keys = anim->keys;
   if (anim->doTransl) {
-    if (anim->compress) {
+    if (anim->translAsWords) {
+      writer->BeginKey("compr_transl_array");
+      for (int i = 0; i < anim->translWords.count; ++i) writer->WriteInt(anim->translWords[i]);
+    } else if (anim->compress) {
       writer->BeginKey("compr_transl_array");
       for (int i = 0; i < keys.count; ++i) writer->WriteInt(PackTransl(keys[i].transl));
     } else {
@@ -75,7 +78,10 @@ void WriteRuntimeAnimData(qvl_CUtilKvtSeqWrite* writer, const RelativeAnim* anim
     writer->EndKey();
   }
   if (anim->doQuat) {
-    if (anim->compress) {
+    if (anim->quatAsWords) {
+      writer->BeginKey("compr_quat_array");
+      for (int i = 0; i < anim->quatWords.count; ++i) writer->WriteInt(anim->quatWords[i]);
+    } else if (anim->compress) {
       writer->BeginKey("compr_quat_array");
       for (int i = 0; i < keys.count; ++i) writer->WriteInt(PackQuat(keys[i].quat));
     } else {
