@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "tool/animinspect/tool_animinspect_json.h"
 #include "tool/animinspect/tool_animinspect_text.h"
 
 // The page's markup and script (generated from tool_animinspect_html_page.*).
@@ -18,46 +19,6 @@ namespace {
 
 constexpr double kBoundMeters = 0.001;        // 0.1 cm where the unit is known
 constexpr double kBoundBoxFraction = 0.0005;  // 0.05% of the rest pose's diagonal otherwise
-
-std::string Num(double v) {
-  if (!std::isfinite(v)) return "null";
-  char buf[32];
-  const auto r = std::to_chars(buf, buf + sizeof buf, v);
-  return std::string(buf, r.ptr);
-}
-
-// A float of the file (a time) in its own shortest form, as the JSON writes it.
-std::string NumF(float v) {
-  if (!std::isfinite(v)) return "null";
-  char buf[32];
-  const auto r = std::to_chars(buf, buf + sizeof buf, v);
-  return std::string(buf, r.ptr);
-}
-
-// A JSON string that no HTML parser reads as markup: besides what JSON needs,
-// '<', '>' and '&' are escaped, so "</script>" in a name cannot end the data
-// element.
-std::string Str(const std::string& s) {
-  std::string out = "\"";
-  for (const char c : s) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (u < 0x20 || c == '<' || c == '>' || c == '&') {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", u);
-      out += buf;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
-
-const char* Bool(bool b) {
-  return b ? "true" : "false";
-}
 
 // Base64 of the floats as little-endian float32, whatever the machine's order.
 std::string Base64(const float* v, std::size_t n) {
@@ -108,22 +69,22 @@ const char* ShellSourceName(ShellSource s) {
 // The page's data: one JSON object (the script's reading of it is in
 // tool_animinspect_html_page.js).
 std::string PageData(const RuntimeAnim& a, const ErrorReport& r, const ClipPoses& p, const PageBound& bound) {
-  std::string j = "{\"file\": " + Str(a.file);
-  j += ", \"encoding\": " + Str(a.binary ? "binary" : "text");
+  std::string j = "{\"file\": " + JsonStr(a.file, true);
+  j += ", \"encoding\": " + JsonStr(a.binary ? "binary" : "text", true);
   j += ", \"bytes\": " + std::to_string(a.bytes);
-  j += ", \"range\": [" + NumF(a.rangeStart) + ", " + NumF(a.rangeEnd) + "]";
+  j += ", \"range\": [" + JsonNumF(a.rangeStart) + ", " + JsonNumF(a.rangeEnd) + "]";
   j += ", \"fileBones\": " + std::to_string(a.GetBoneCnt());
   j += ", \"skeletonBones\": " + std::to_string(p.skeletonBoneCnt);
-  j += std::string(", \"packedTransl\": ") + (a.hasTransl ? Bool(a.packedTransl) : "null");
-  j += std::string(", \"packedQuat\": ") + (a.hasQuat ? Bool(a.packedQuat) : "null");
-  j += std::string(", \"hasSkeleton\": ") + Bool(r.hasSkeleton);
-  j += ", \"shell\": " + (r.hasSkeleton ? Num(r.shell.distance) : "null");
-  j += ", \"shellSource\": " + Str(ShellSourceName(r.shell.source));
-  j += ", \"metersPerUnit\": " + (r.metersPerUnit > 0.0 ? Num(r.metersPerUnit) : "null");
-  j += ", \"bound\": " + Num(bound.distance) + ", \"boundSource\": " + Str(bound.source);
+  j += std::string(", \"packedTransl\": ") + (a.hasTransl ? JsonBool(a.packedTransl) : "null");
+  j += std::string(", \"packedQuat\": ") + (a.hasQuat ? JsonBool(a.packedQuat) : "null");
+  j += std::string(", \"hasSkeleton\": ") + JsonBool(r.hasSkeleton);
+  j += ", \"shell\": " + (r.hasSkeleton ? JsonNum(r.shell.distance) : "null");
+  j += ", \"shellSource\": " + JsonStr(ShellSourceName(r.shell.source), true);
+  j += ", \"metersPerUnit\": " + (r.metersPerUnit > 0.0 ? JsonNum(r.metersPerUnit) : "null");
+  j += ", \"bound\": " + JsonNum(bound.distance) + ", \"boundSource\": " + JsonStr(bound.source, true);
   j += ", \"keyTimes\": " + Base64(a.keyTimes);
   j += ",\n\"bones\": [";
-  for (std::size_t b = 0; b < p.names.size(); ++b) j += (b ? ", " : "") + Str(p.names[b]);
+  for (std::size_t b = 0; b < p.names.size(); ++b) j += (b ? ", " : "") + JsonStr(p.names[b], true);
   j += "], \"parents\": [";
   for (std::size_t b = 0; b < p.parents.size(); ++b) j += (b ? ", " : "") + std::to_string(p.parents[b]);
   j += "], \"sourceTimes\": " + std::to_string(p.sourceTimeCnt) + ", \"step\": " + std::to_string(p.step);
@@ -135,25 +96,29 @@ std::string PageData(const RuntimeAnim& a, const ErrorReport& r, const ClipPoses
   j += ",\n\"table\": [";
   for (std::size_t i = 0; i < r.bones.size(); ++i) {
     const BoneReport& b = r.bones[i];
-    const auto err = [&](double v) { return b.kept ? Num(v) : std::string("null"); };
-    const auto time = [&](double v) { return b.kept ? NumF(static_cast<float>(v)) : std::string("null"); };
-    const auto obj = [&](double v) { return r.hasSkeleton ? Num(v) : std::string("null"); };
-    j += std::string(i ? ",\n" : "") + "{\"name\": " + Str(b.name) + ", \"kept\": " + Bool(b.kept);
+    const auto err = [&](double v) { return b.kept ? JsonNum(v) : std::string("null"); };
+    const auto time = [&](double v) {
+      return b.kept ? JsonNumF(static_cast<float>(v)) : std::string("null");
+    };
+    const auto obj = [&](double v) { return r.hasSkeleton ? JsonNum(v) : std::string("null"); };
+    j += std::string(i ? ",\n" : "") + "{\"name\": " + JsonStr(b.name, true) +
+         ", \"kept\": " + JsonBool(b.kept);
     j += ", \"rot_err_max_deg\": " + err(b.rotErrMax) + ", \"rot_err_p99_deg\": " + err(b.rotErrP99) +
          ", \"rot_err_max_time\": " + time(b.rotErrMaxTime);
     j += ", \"transl_err_max\": " + err(b.translErrMax) + ", \"transl_err_p99\": " + err(b.translErrP99) +
          ", \"transl_err_max_time\": " + time(b.translErrMaxTime);
-    j += ", \"moved_transl_max\": " + (b.kept ? "null" : Num(b.movedTransl)) +
-         ", \"moved_rot_max_deg\": " + (b.kept ? "null" : Num(b.movedRotDeg));
+    j += ", \"moved_transl_max\": " + (b.kept ? "null" : JsonNum(b.movedTransl)) +
+         ", \"moved_rot_max_deg\": " + (b.kept ? "null" : JsonNum(b.movedRotDeg));
     j += ", \"obj_err_max\": " + obj(b.objErrMax) + ", \"obj_err_p99\": " + obj(b.objErrP99) +
          ", \"obj_err_max_time\": " +
-         (r.hasSkeleton ? NumF(static_cast<float>(b.objErrMaxTime)) : std::string("null")) + "}";
+         (r.hasSkeleton ? JsonNumF(static_cast<float>(b.objErrMaxTime)) : std::string("null")) + "}";
   }
-  j += "],\n\"overall\": {\"obj_err_max\": " + (r.hasSkeleton ? Num(r.objErrMax) : "null");
-  j += ", \"obj_err_max_time\": " + (r.hasSkeleton ? NumF(static_cast<float>(r.objErrMaxTime)) : "null");
-  j += ", \"obj_worst_bone\": " + (r.objWorstBone.empty() ? std::string("null") : Str(r.objWorstBone));
-  j += ", \"rot_err_max_deg\": " + Num(r.rotErrMax) + ", \"transl_err_max\": " + Num(r.translErrMax);
-  j += ", \"worst_bone\": " + (r.worstBone.empty() ? std::string("null") : Str(r.worstBone)) + "}}";
+  j += "],\n\"overall\": {\"obj_err_max\": " + (r.hasSkeleton ? JsonNum(r.objErrMax) : "null");
+  j += ", \"obj_err_max_time\": " + (r.hasSkeleton ? JsonNumF(static_cast<float>(r.objErrMaxTime)) : "null");
+  j += ", \"obj_worst_bone\": " +
+       (r.objWorstBone.empty() ? std::string("null") : JsonStr(r.objWorstBone, true));
+  j += ", \"rot_err_max_deg\": " + JsonNum(r.rotErrMax) + ", \"transl_err_max\": " + JsonNum(r.translErrMax);
+  j += ", \"worst_bone\": " + (r.worstBone.empty() ? std::string("null") : JsonStr(r.worstBone, true)) + "}}";
   return j;
 }
 

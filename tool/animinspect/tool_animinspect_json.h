@@ -13,3 +13,14 @@
 // are escaped (quote, backslash and control characters); other bytes pass
 // through unchanged.
 std::string JsonReport(const RuntimeAnim& anim, const ErrorReport* report);
+
+// The pieces of the JSON text, shared with the page's data. A number in its
+// shortest exact form, "null" where not finite (JsonNumF: a float of the file
+// in its own shortest form, 0.033333335 rather than 0.0333333350718).
+std::string JsonNum(double v);
+std::string JsonNumF(float v);
+// A JSON string: quote, backslash and control characters escaped; with
+// escapeMarkup also '<', '>' and '&', so that no HTML parser reads markup in
+// it ("</script>" in a name cannot end a script element).
+std::string JsonStr(const std::string& s, bool escapeMarkup = false);
+const char* JsonBool(bool b);
