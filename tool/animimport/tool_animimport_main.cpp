@@ -2,11 +2,11 @@
 // outcome into the exit code, through the companion programs' shared start
 // and end (qvl_CUtilProgram).
 #include <charconv>
-#include <cmath>
 #include <cstdint>
 #include <string>
 
 #include "tool/animimport/tool_animimport_run.h"
+#include "util/cmdline/util_cmdline_cmdline.h"
 #include "util/cmdline/util_cmdline_program.h"
 #include "util/file/util_file_filesystem.h"
 #include "util/msg/util_msg_handler.h"
@@ -34,10 +34,7 @@ constexpr const char* kUsage =
 // A positive finite number from an option's text; reports and gives false otherwise.
 bool ParsePositive(qvl_CUtilMsgHandler* handler, const char* option, const qvl_CUtilStr& text,
                    double* value) {
-  const char* b = text.GetChars();
-  const char* e = b + text.GetLen();
-  const auto [ptr, ec] = std::from_chars(b, e, *value);
-  if (ec == std::errc() && ptr == e && b != e && std::isfinite(*value) && *value > 0) return true;
+  if (qvl_CUtilCmdLine::ParseFiniteNumber(text, value) && *value > 0) return true;
   qvl_CUtilMsg msg("tool/animimport/tool_animimport_main.bad_number",
                    "The value \"[2]\" of option [1] is not a positive number.");
   msg.AddInfo("");

@@ -1,8 +1,6 @@
 // Program entry of animinspect: summarises, samples and measures a runtime
 // animation file; start, console and exit codes are the companion programs'
 // shared ones (qvl_CUtilProgram).
-#include <charconv>
-#include <cmath>
 #include <string>
 #include <vector>
 
@@ -13,6 +11,7 @@
 #include "tool/animinspect/tool_animinspect_text.h"
 #include "util/anim/util_anim_job.h"
 #include "util/anim/util_anim_runtime.h"
+#include "util/cmdline/util_cmdline_cmdline.h"
 #include "util/cmdline/util_cmdline_program.h"
 #include "util/file/util_file_cachedfile.h"
 #include "util/file/util_file_destfile.h"
@@ -67,11 +66,9 @@ enum class NumRange { kAny, kAtLeast0, kAbove0 };
 bool ParseNum(qvl_CUtilMsgHandler* handler, const char* opt, const qvl_CUtilStr& text, bool given,
               NumRange range, double* out) {
   if (!given) return false;
-  const char* b = text.GetChars();
-  const char* e = b + text.GetLen();
-  const auto r = std::from_chars(b, e, *out);
+  const bool ok = qvl_CUtilCmdLine::ParseFiniteNumber(text, out);
   const bool inRange = range == NumRange::kAny || (range == NumRange::kAtLeast0 ? *out >= 0.0 : *out > 0.0);
-  if (r.ec != std::errc() || r.ptr != e || !std::isfinite(*out) || !inRange) {
+  if (!ok || !inRange) {
     Error(handler, "", "bad_number",
           range == NumRange::kAny        ? "Option [1] takes a number, not \"[2]\"."
           : range == NumRange::kAtLeast0 ? "Option [1] takes a number of at least 0, not \"[2]\"."

@@ -1,7 +1,6 @@
 // The animreduce run: read, check, reduce, write, report.
 #include "tool/animreduce/tool_animreduce_run.h"
 
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -12,6 +11,7 @@
 #include "util/anim/util_anim_jobsource.h"
 #include "util/anim/util_anim_runtime.h"
 #include "util/anim/util_anim_write.h"
+#include "util/cmdline/util_cmdline_cmdline.h"
 #include "util/file/util_file_cachedfile.h"
 #include "util/file/util_file_destfile.h"
 #include "util/file/util_file_filesystem.h"
@@ -65,10 +65,7 @@ qvl_CUtilPtr<T> AdoptRef(T* p) {
 bool ParseDistance(qvl_CUtilMsgHandler* handler, const char* opt, const qvl_CUtilStr& text, bool given,
                    double* out) {
   if (!given) return false;
-  const char* b = text.GetChars();
-  const char* e = b + text.GetLen();
-  const auto r = std::from_chars(b, e, *out);
-  if (r.ec != std::errc() || r.ptr != e || !std::isfinite(*out) || !(*out > 0.0)) {
+  if (!qvl_CUtilCmdLine::ParseFiniteNumber(text, out) || !(*out > 0.0)) {
     Error(handler, "", "bad_number", "Option [1] takes a finite number greater than 0, not \"[2]\".",
           {opt, text.GetChars()});
     return false;

@@ -1,6 +1,8 @@
 // The command line: options "-name value" and positional arguments.
 #include "util/cmdline/util_cmdline_cmdline.h"
 
+#include <charconv>
+#include <cmath>
 #include <cstring>
 #include <string_view>
 
@@ -137,4 +139,11 @@ qvl_CUtilStr qvl_CUtilCmdLine::GetCurArgStr(int index) {
   if (index >= 0 && index < GetArgCnt()) return m_args[static_cast<std::size_t>(index)];
   Report("missing_arg", "Positional argument [1] is missing.", qvl_CUtilStrUtil::StrOfInt(index, 0, 0), "");
   return qvl_CUtilStr();
+}
+
+bool qvl_CUtilCmdLine::ParseFiniteNumber(const qvl_CUtilStr& text, double* out) {
+  const char* b = text.GetChars();
+  const char* e = b + text.GetLen();
+  const auto r = std::from_chars(b, e, *out);
+  return r.ec == std::errc() && r.ptr == e && std::isfinite(*out);
 }

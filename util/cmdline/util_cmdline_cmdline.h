@@ -36,6 +36,12 @@ class qvl_CUtilCmdLine {
   // with a value, so that an empty value ("") can be told from an absent option.
   qvl_CUtilStr ExtractOptStr(const char* name, bool* given = nullptr);
 
+  // An option value as a number: true when all of text is one finite number
+  // (decimal or exponent form, an optional '-'), written to out; false for
+  // empty text, trailing characters, an out-of-range or non-finite value.
+  // Reports nothing: each program words its own message.
+  static bool ParseFiniteNumber(const qvl_CUtilStr& text, double* out);
+
   // Reports every argument left (after the program name) that matches
   // pattern ('*' any run of characters, '?' one character) as an unknown
   // option and takes it out of the list, so that the positional arguments
