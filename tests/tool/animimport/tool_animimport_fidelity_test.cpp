@@ -202,15 +202,8 @@ TEST(AnimImportFidelity, GltfpackFilesMatchTheirOriginalsAtTheirKeys) {
     const ReadFile packedRest = ReadPathFile(dir / "packed/rest.kvt");
     const ReadFile origRest = ReadPathFile(dir / "original/rest.kvt");
     EXPECT_EQ(packedRest.order, origRest.order) << c.packed;
-    auto list = [&](const char* sub) {
-      std::vector<std::string> names;
-      for (const auto& e : std::filesystem::directory_iterator(dir / sub))
-        names.push_back(e.path().filename());
-      std::sort(names.begin(), names.end());
-      return names;
-    };
-    const std::vector<std::string> packedClips = list("packed"), origClips = list("original");
-    EXPECT_EQ(packedClips, origClips) << c.packed;
+    const std::vector<std::string> origClips = ListDir(dir / "original");
+    EXPECT_EQ(ListDir(dir / "packed"), origClips) << c.packed;
     std::vector<V3> restPoints;
     for (const auto& [name, pose] : WorldPoses(origRest, nullptr, 0)) restPoints.push_back(pose.first);
     const double size = Extent(restPoints);
