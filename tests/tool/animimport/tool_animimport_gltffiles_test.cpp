@@ -4,14 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/tool/animimport/tool_animimport_testenv.h"
 #include "tests/util/file/util_file_testdir.h"
 
 namespace {
-
-std::string U32(std::uint32_t v) {
-  return std::string{static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
-                     static_cast<char>(v >> 24)};
-}
 
 std::size_t jsonOffset = 0, jsonLength = 0;  // of the last Check
 

@@ -77,11 +77,6 @@ std::string DataUri(float t1) {
   return ", \"uri\": \"data:application/octet-stream;base64," + Base64(KeyBytes(t1)) + "\"";
 }
 
-std::string U32(std::uint32_t v) {
-  return std::string{static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
-                     static_cast<char>(v >> 24)};
-}
-
 // A GLB of json and bin, both padded; binExtra is added to the BIN chunk's
 // declared length, cut bytes are taken off the end (the header keeps its length).
 std::string Glb(std::string json, std::string bin, int binExtra = 0, std::size_t cut = 0) {

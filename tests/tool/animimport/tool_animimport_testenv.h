@@ -55,6 +55,12 @@ inline double QuatDist(const double* a, const double* b) {
   return std::min(plus, minus);
 }
 
+// v as 4 bytes, least significant first.
+inline std::string U32(std::uint32_t v) {
+  return std::string{static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
+                     static_cast<char>(v >> 24)};
+}
+
 // The names of the entries of the directory dir, sorted.
 inline std::vector<std::string> ListDir(const std::string& dir) {
   std::vector<std::string> names;
