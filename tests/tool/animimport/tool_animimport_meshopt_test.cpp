@@ -29,7 +29,7 @@ TEST(AnimImportMeshopt, EncodedViewsDecodeBackAndBadDeclarationsAreRefused) {
                                   1 << 20, &out, &error))
         << error;
     EXPECT_EQ(out, *plain);
-    encRots = enc;
+    encRots = enc;  // the rotations', last, are the source of the cases below
   }
 
   // Lengths 0 stand for the defaults: the whole encoding, a view of 800 bytes, a budget of 1 MiB.
