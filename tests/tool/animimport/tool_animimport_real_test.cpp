@@ -252,25 +252,21 @@ TEST(AnimImportReal, FbxValuesMatchTheLibrarysKeys) {
     const ReadFile clip = ReadPathFile(dir / ("out/" + clipName + ".kvt"));
     const ReadFile rest = ReadPathFile(dir / "out/rest.kvt");
     EXPECT_EQ(rest.metersPerUnit, std::vector<double>{0.01f});  // centimetres: the unit scale 1 of FBX
-    // Every node below the scene's root is a joint here: a key's baked
-    // translation is the library's times the product of its ancestors' scales.
-    auto bakeFactor = [&](const aiNode* n) {
-      double f = 1;
-      for (const aiNode* p = n->mParent; p && p != scene->mRootNode; p = p->mParent) {
-        aiVector3D s, t;
-        aiQuaternion r;
-        p->mTransformation.Decompose(s, r, t);
-        f *= s.x;
-      }
-      return f;
-    };
     const double tps = anim->mTicksPerSecond > 0 ? anim->mTicksPerSecond : 25.0;
     for (unsigned ci : {0u, anim->mNumChannels / 2, anim->mNumChannels - 1}) {
       const aiNodeAnim* ch = anim->mChannels[ci];
       const ReadPath& p = clip.paths.at(ch->mNodeName.C_Str());
       const aiNode* node = scene->mRootNode->FindNode(ch->mNodeName);
       ASSERT_NE(node, nullptr);
-      const double factor = bakeFactor(node);
+      // Every node below the scene's root is a joint here: a key's baked
+      // translation is the library's times the product of its ancestors' scales.
+      double factor = 1;
+      for (const aiNode* n = node->mParent; n && n != scene->mRootNode; n = n->mParent) {
+        aiVector3D s, t;
+        aiQuaternion r;
+        n->mTransformation.Decompose(s, r, t);
+        factor *= s.x;
+      }
       if (node->mParent != scene->mRootNode) {
         EXPECT_EQ(rest.paths.at(node->mName.C_Str()).parents,
                   std::vector<std::string>{node->mParent->mName.C_Str()});

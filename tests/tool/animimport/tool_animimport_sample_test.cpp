@@ -147,6 +147,7 @@ TEST(AnimImportSample, FrameCountsAgreeWithTheFramesWritten) {
 // byte, which would cut the name), clip and key; the last column is the
 // -scale factor the translations are written with.
 TEST(AnimImportSample, ModelChecksNameTheJointClipAndKey) {
+  const std::string kZero("Hi\0ps", 5);
   struct Case {
     std::string name;
     std::vector<double> times, transl;
@@ -154,13 +155,7 @@ TEST(AnimImportSample, ModelChecksNameTheJointClipAndKey) {
     std::string id, text;  // of the first report ("" when none), and a part of its text
   } cases[] = {
       {"A", {0, 1}, {0, 0, 0, 1, 0, 0}, 0, 1, "", ""},
-      {std::string("Hi\0ps", 5),
-       {0, 1},
-       {0, 0, 0, 1, 0, 0},
-       0,
-       1,
-       "zero_in_name",
-       "Joint 1 (node \"R/Hi\\x00ps\")"},
+      {kZero, {0, 1}, {0, 0, 0, 1, 0, 0}, 0, 1, "zero_in_name", "Joint 1 (node \"R/Hi\\x00ps\")"},
       {"A", {0, 1}, {0, 0, 0, 1e39, 0, 0}, 0, 1, "float_range", "has a translation of 1e+39 at key 1"},
       {"A", {0, 1}, {0, 0, 0, 1e30, 0, 0}, 0, 1e10, "float_range", "has a translation of 1e+40 at key 1"},
       {"A", {0, 1e39}, {0, 0, 0, 1, 0, 0}, 0, 1, "float_range", "translation key 1 at time 1e+39 s"},

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -52,6 +53,20 @@ inline double QuatDist(const double* a, const double* b) {
     minus = std::max(minus, std::fabs(a[i] + b[i]));
   }
   return std::min(plus, minus);
+}
+
+// v as 4 bytes, least significant first.
+inline std::string U32(std::uint32_t v) {
+  return std::string{static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
+                     static_cast<char>(v >> 24)};
+}
+
+// The names of the entries of the directory dir, sorted.
+inline std::vector<std::string> ListDir(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 struct ReadFrame {
