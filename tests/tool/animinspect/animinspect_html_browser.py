@@ -6,7 +6,7 @@ checks what it shows against the JSON report of the same run.
   test DIR ANIMINSPECT BONEANIM   the ctest case; exit 77 (skip) without Chromium
   shot PAGE [PNG]                 load time of a page, and a screenshot of it
 """
-import base64, json, math, os, select, shutil, struct, subprocess, sys, tempfile, time, zlib
+import base64, contextlib, json, math, os, select, shutil, struct, subprocess, sys, tempfile, time, zlib
 
 SKIP = 77
 SOURCE_RGB, FILE_RGB = (0xE6, 0x9F, 0x00), (0x00, 0x72, 0xB2)  # the page's colours of the two skeletons
@@ -36,7 +36,7 @@ class Browser:
             os.close(fd)
         self._buf, self._id, self.events = b'', 0, []
 
-    def _next(self, deadline):
+    def next_message(self, deadline):
         while b'\0' not in self._buf:
             left = deadline - time.monotonic()
             if left <= 0 or not select.select([self._in], [], [], left)[0]:
@@ -54,30 +54,19 @@ class Browser:
         msg = {'id': self._id, 'method': method, 'params': params or {}}
         os.write(self._out, json.dumps(dict(msg, sessionId=session) if session else msg).encode() + b'\0')
         deadline = time.monotonic() + timeout
-        while (m := self._next(deadline)).get('id') != self._id:
+        while (m := self.next_message(deadline)).get('id') != self._id:
             self.events.append(m)
         if 'error' in m:
             raise RuntimeError('%s: %s' % (method, m['error']))
         return m.get('result', {})
 
-    def wait_event(self, method, timeout=30):
-        deadline = time.monotonic() + timeout
-        while True:
-            for i, m in enumerate(self.events):
-                if m.get('method') == method:
-                    return self.events.pop(i)
-            self.events.append(self._next(deadline))
-
     def close(self):
-        try:
+        with contextlib.suppress(Exception):
             self.send('Browser.close', timeout=5)
-        except Exception:
-            pass
-        try:
+        with contextlib.suppress(subprocess.TimeoutExpired):
             self.proc.wait(10)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            self.proc.wait()
+        self.proc.kill()  # nothing when it has ended
+        self.proc.wait()
 
 
 class Page:
@@ -99,7 +88,9 @@ class Page:
         self.b.events.clear()
         start = time.monotonic()
         self.send('Page.navigate', {'url': self.url})
-        self.b.wait_event('Page.loadEventFired', timeout=60)
+        deadline = start + 60
+        while not any(m.get('method') == 'Page.loadEventFired' for m in self.b.events):
+            self.b.events.append(self.b.next_message(deadline))
         return time.monotonic() - start
 
     def problems(self):
