@@ -7,8 +7,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/tool/boneanim/tool_boneanim_testenv.h"
@@ -31,38 +33,29 @@ struct Chain {
 
   Chain(bool skeleton, const std::string& loose, std::size_t maxPositions) {
     qvl_TestDir dir;
-    const std::string id = " quat 0 0 0 1 } }\n";
-    const auto path = [&](std::string name, const char* parent, const std::string& frames) {
-      std::string out = "{ name \"";
-      for (const char ch : name) {
-        if (ch == '"') out += '\\';
-        out += ch;
-      }
-      out += '"';
-      if (skeleton && parent) out += std::string(" parent \"") + parent + '"';
-      out += " range 0 1 frame_array ";
-      out += frames;
-      return out;
+    const std::string id = " quat 0 0 0 1 } }";
+    const auto path = [&](const std::string& name, const char* parent, const std::string& frames) {
+      std::string quoted;
+      for (const char ch : name) quoted += ch == '"' ? std::string("\\\"") : std::string(1, ch);
+      return "{ name \"" + quoted + '"' +
+             (skeleton && parent ? std::string(" parent \"") + parent + '"' : "") +
+             " range 0 1 frame_array " + frames + id;
     };
-    qvl_TestDir::WriteFile(dir / "rest.kvt", "format \"quorvel_path_5\" data { path_array " +
-                                                 path("Root", nullptr, "{ key 0 transl 0 0 0" + id) +
-                                                 path("Mid", "Root", "{ key 0 transl 1 0 0" + id) +
-                                                 path("Tip", "Mid", "{ key 0 transl 1 0 0" + id) + "}");
-    const std::string still = "{ key 0 transl 1 0 0 quat 0 0 0 1 } { key 1 transl 1 0 0" + id;
-    qvl_TestDir::WriteFile(dir / "anim.kvt", "format \"quorvel_path_5\" data { path_array " +
-                                                 path("Root", nullptr, "{ key 0 transl 0 0 0" + id) +
+    const std::string head = "format \"quorvel_path_5\" data { path_array ",
+                      still = "{ key 0 transl 1 0 0 quat 0 0 0 1 } { key 1 transl 1 0 0";
+    qvl_TestDir::WriteFile(dir / "rest.kvt", head + path("Root", nullptr, "{ key 0 transl 0 0 0") +
+                                                 path("Mid", "Root", "{ key 0 transl 1 0 0") +
+                                                 path("Tip", "Mid", "{ key 0 transl 1 0 0") + "}");
+    qvl_TestDir::WriteFile(dir / "anim.kvt", head + path("Root", nullptr, "{ key 0 transl 0 0 0") +
                                                  path("Mid", nullptr, still) + path("Tip", nullptr, still) +
-                                                 path(loose, nullptr, "{ key 0.5 transl 0 2 0" + id) + "}");
-    qvl_TestDir::WriteFile(dir / "job.kvt",
-                           "ref_path \"rest.kvt\" anim_path \"anim.kvt\" do_transl true "
-                           "do_quat true");
+                                                 path(loose, nullptr, "{ key 0.5 transl 0 2 0") + "}");
     const std::string runtime =
         "format \"quorvel_boneanim_runtime_164x12\" data { range 0 1 key_array 0 1 bone_name_array \"Root\" "
         "quat_array 0 0 0 1  0 0 0.08715574 0.9961947 }";
     qvl_CUtilPtr<qvl_CUtilStream> s(new qvl_CUtilMemStream(runtime, "a</script>.kvt"));
     EXPECT_TRUE(LoadRuntimeAnim(env.handler.Get(), "", s.Get(), &anim));
     qvl_CUtilPtr<qvl_CUtilMemStream> jobStream(
-        new qvl_CUtilMemStream(qvl_TestDir::ReadFile(dir / "job.kvt")));
+        new qvl_CUtilMemStream("ref_path \"rest.kvt\" anim_path \"anim.kvt\" do_transl true do_quat true"));
     qvl_CUtilKvtChunk* root =
         qvl_CUtilKvtWork::ReadStreamSimple(env.handler.Get(), "job.kvt", jobStream.Get(), false);
     BoneAnimJob job{};
@@ -72,6 +65,10 @@ struct Chain {
                      &report, &poses, maxPositions);
   }
 
+  std::size_t Index(const std::string& name) const {
+    return static_cast<std::size_t>(std::find(poses.names.begin(), poses.names.end(), name) -
+                                    poses.names.begin());
+  }
   // The position of bone b at held time i, of the source or the file.
   std::vector<float> At(bool file, std::size_t i, std::size_t b) const {
     const std::vector<float>& v = file ? poses.file : poses.source;
@@ -91,34 +88,32 @@ TEST(AnimInspectHtml, PosesOfAChainWithAndWithoutSkeleton) {
     ASSERT_EQ(p.names, skeleton ? (std::vector<std::string>{"Root", "Mid", "Tip", "Loose"})
                                 : (std::vector<std::string>{"Mid", "Root", "Tip", "Loose"}));
     EXPECT_EQ(p.parents, skeleton ? (std::vector<int>{-1, 0, 1, -1}) : (std::vector<int>{-1, -1, -1, -1}));
-    const auto index = [&](const std::string& name) {
-      return static_cast<std::size_t>(std::find(p.names.begin(), p.names.end(), name) - p.names.begin());
-    };
-    const char* const names[] = {"Root", "Mid", "Tip", "Loose"};  // the order of source and file below
-    EXPECT_EQ(p.skeletonBoneCnt, 3);
-    EXPECT_EQ(p.times, (std::vector<float>{0.0f, 0.5f, 1.0f}));
-    EXPECT_EQ(p.step, 1u);
-    ASSERT_EQ(p.source.size(), 3u * 4 * 3);
-    ASSERT_EQ(p.file.size(), p.source.size());
-    ASSERT_EQ(p.errors.size(), 3u * 4);
+    EXPECT_EQ(std::tie(p.skeletonBoneCnt, p.step, p.times),
+              std::make_tuple(3, std::size_t{1}, std::vector{0.0f, 0.5f, 1.0f}));
+    ASSERT_EQ(std::make_tuple(p.source.size(), p.file.size(), p.errors.size()),
+              std::make_tuple(std::size_t{36}, std::size_t{36}, std::size_t{12}));
     EXPECT_FLOAT_EQ(p.restDiagonal, skeleton ? 2.0f : 1.0f);
+    ASSERT_EQ(c.report.hasSkeleton, skeleton);
     // At 0.5 the file's Root has turned 5°; a flat skeleton moves nothing below it.
     const float x = skeleton ? 1.0f : 0.0f;
-    const std::vector<std::vector<float>> source{{0, 0, 0}, {1, 0, 0}, {1 + x, 0, 0}, {0, 2, 0}};
-    const std::vector<std::vector<float>> file{
-        {0, 0, 0}, {skeleton ? c5 : 1.0f, x * s5, 0}, {skeleton ? 2 * c5 : 1.0f, 2 * x * s5, 0}, {0, 0, 0}};
-    for (std::size_t b = 0; b < 4; ++b) {
+    const struct {
+      const char* name;
+      std::vector<float> source, file;
+    } bones[] = {{"Root", {0, 0, 0}, {0, 0, 0}},
+                 {"Mid", {1, 0, 0}, {skeleton ? c5 : 1.0f, x * s5, 0}},
+                 {"Tip", {1 + x, 0, 0}, {skeleton ? 2 * c5 : 1.0f, 2 * x * s5, 0}},
+                 {"Loose", {0, 2, 0}, {0, 0, 0}}};
+    for (const auto& bone : bones) {
+      const std::size_t b = c.Index(bone.name);
       for (int a = 0; a < 3; ++a) {
-        EXPECT_NEAR(c.At(false, 1, index(names[b]))[a], source[b][a], 1e-6) << names[b];
-        EXPECT_NEAR(c.At(true, 1, index(names[b]))[a], file[b][a], 1e-6) << names[b];
+        EXPECT_NEAR(c.At(false, 1, b)[a], bone.source[a], 1e-6) << bone.name;
+        EXPECT_NEAR(c.At(true, 1, b)[a], bone.file[a], 1e-6) << bone.name;
       }
     }
     // The errors recorded are the report's.
-    ASSERT_EQ(c.report.hasSkeleton, skeleton);
-    if (!skeleton) continue;
-    for (std::size_t r = 0; r < 4; ++r) {
+    for (std::size_t r = 0; r < 4 && skeleton; ++r) {
       for (std::size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(p.errors[i * 4 + index(c.report.bones[r].name)],
+        EXPECT_EQ(p.errors[i * 4 + c.Index(c.report.bones[r].name)],
                   static_cast<float>(c.report.bones[r].objErrs[i]))
             << c.report.bones[r].name;
       }
@@ -135,9 +130,9 @@ TEST(AnimInspectHtml, EveryNthTimeBeyondTheLimit) {
   for (const Case& k : {Case{24, 1, {0.0f, 0.5f, 1.0f}}, Case{23, 2, {0.0f, 1.0f}}, Case{16, 2, {0.0f, 1.0f}},
                         Case{15, 3, {0.0f}}, Case{0, 3, {0.0f}}}) {
     const Chain c(true, "Loose", k.maxPositions);
-    EXPECT_EQ(c.poses.step, k.step) << k.maxPositions;
-    EXPECT_EQ(c.poses.times, k.times) << k.maxPositions;
-    EXPECT_EQ(c.poses.sourceTimeCnt, 3u);
+    EXPECT_EQ(std::tie(c.poses.step, c.poses.times, c.poses.sourceTimeCnt),
+              std::make_tuple(k.step, k.times, std::size_t{3}))
+        << k.maxPositions;
     EXPECT_EQ(c.poses.source.size(), k.times.size() * 12);
     // The last held time's pose is that time's, not the first's.
     if (k.times.size() == 2) {
@@ -164,22 +159,21 @@ TEST(AnimInspectHtml, Bound) {
 
 // The floats of base64 text (little-endian float32).
 std::vector<float> DecodeFloats(const std::string& text) {
-  static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  static const std::string kDigits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string bytes;
   unsigned int acc = 0;
   int bits = 0;
   for (const char ch : text) {
-    const char* at = std::strchr(kDigits, ch);
-    if (ch == '=' || !at) break;
-    acc = (acc << 6) | static_cast<unsigned int>(at - kDigits);
-    if ((bits += 6) >= 8) bytes += static_cast<char>((acc >> (bits -= 8)) & 0xffu);
+    const std::size_t at = kDigits.find(ch);
+    if (at == std::string::npos) break;  // the padding or the end
+    acc = acc << 6 | static_cast<unsigned int>(at);
+    if ((bits += 6) >= 8) bytes += static_cast<char>(acc >> (bits -= 8));
   }
   std::vector<float> out(bytes.size() / 4);
   for (std::size_t i = 0; i < out.size(); ++i) {
-    const auto u = [&](int k) {
-      return static_cast<unsigned int>(static_cast<unsigned char>(bytes[4 * i + k]));
-    };
-    const unsigned int w = u(0) | u(1) << 8 | u(2) << 16 | u(3) << 24;
+    std::uint32_t w = 0;
+    for (int k = 3; k >= 0; --k)
+      w = w << 8 | static_cast<unsigned char>(bytes[4 * i + static_cast<std::size_t>(k)]);
     std::memcpy(&out[i], &w, 4);
   }
   return out;
@@ -200,9 +194,8 @@ TEST(AnimInspectHtml, HostileNamesStayInsideTheData) {
       std::string::npos);
   EXPECT_NE(page.find("\"file\": \"a\\u003c/script\\u003e.kvt\""), std::string::npos);
   // The positions decode to the recorded floats, bit for bit.
-  const std::size_t at = page.find("\"source\": \"");
-  ASSERT_NE(at, std::string::npos);
-  const std::size_t from = at + 11;
+  const std::size_t from = page.find("\"source\": \"") + 11;
+  ASSERT_NE(from, std::string::npos + 11);
   EXPECT_EQ(DecodeFloats(page.substr(from, page.find('"', from) - from)), c.poses.source);
   EXPECT_NE(page.find("\"bound\": 0.001, \"boundSource\": \"0.05% of the rest pose's diagonal\""),
             std::string::npos);
