@@ -8,27 +8,17 @@
 #include <string>
 #include <vector>
 
+#include "tests/tool/boneanim/tool_boneanim_example.h"
 #include "tests/util/file/util_file_testdir.h"
 #include "tests/util/file/util_file_testprogram.h"
 
 namespace {
 
-const std::string kExampleDir = std::string(QVL_SOURCE_DIR) + "/examples/walk";
+using boneanim_test::ConvertExample;
+using boneanim_test::kExampleDir;
 
 qvl_TestOutcome Inspect(const std::string& cwd, const std::vector<std::string>& args) {
   return qvl_TestRunProgram(QVL_ANIMINSPECT_EXE, cwd, args);
-}
-
-// The example converted by boneanim into dir/walk.kvt, with "compress" as given.
-void Convert(const qvl_TestDir& dir, bool compress) {
-  std::string job = qvl_TestDir::ReadFile(kExampleDir + "/walk.job.kvt");
-  const std::size_t at = job.find("compress false");
-  ASSERT_NE(at, std::string::npos);
-  if (compress) job.replace(at, 14, "compress true");
-  qvl_TestDir::WriteFile(dir / "job.kvt", job);
-  const qvl_TestOutcome r = qvl_TestRunProgram(
-      QVL_BONEANIM_EXE, dir.Path(), {"job.kvt", "walk.kvt", "-refdir", kExampleDir, "-quiet", "1"});
-  ASSERT_EQ(r.exitCode, 0) << r.err;
 }
 
 // Runs a Python check on file; its standard output is the result.
@@ -98,7 +88,7 @@ JsonFacts CheckJson(const std::string& file) {
 
 TEST(AnimInspectMain, PlainExampleIsExact) {
   qvl_TestDir dir;
-  Convert(dir, false);
+  ConvertExample(dir, false);
   const qvl_TestOutcome r = Inspect(dir.Path(), {"walk.kvt", "-job", "job.kvt", "-refdir", kExampleDir,
                                                  "-json", "out/r.json", "-bones", "1", "-at", "0.5"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
@@ -126,7 +116,7 @@ TEST(AnimInspectMain, PlainExampleIsExact) {
 
 TEST(AnimInspectMain, CompressedExampleWithinThePackingBoundAndChart) {
   qvl_TestDir dir;
-  Convert(dir, true);
+  ConvertExample(dir, true);
   const qvl_TestOutcome r = Inspect(dir.Path(), {"walk.kvt", "-job", "job.kvt", "-refdir", kExampleDir,
                                                  "-json", "r.json", "-svg", "r.svg", "-quiet", "1"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
@@ -166,7 +156,7 @@ TEST(AnimInspectMain, CompressedExampleWithinThePackingBoundAndChart) {
 
 TEST(AnimInspectMain, CommandLineAndFileErrors) {
   qvl_TestDir dir;
-  Convert(dir, false);
+  ConvertExample(dir, false);
   const qvl_TestOutcome usage = Inspect(dir.Path(), {});
   EXPECT_EQ(usage.exitCode, 0);
   EXPECT_NE(usage.out.find("<runtime-file>"), std::string::npos);
@@ -229,7 +219,7 @@ TEST(AnimInspectMain, CommandLineAndFileErrors) {
 // the plain job on them; then animinspect on them with args.
 qvl_TestOutcome InspectWithRest(const qvl_TestDir& dir, const std::function<void(std::string&)>& edit,
                                 const std::vector<std::string>& args) {
-  Convert(dir, false);
+  ConvertExample(dir, false);
   std::string rest = qvl_TestDir::ReadFile(kExampleDir + "/rest.kvt");
   edit(rest);
   qvl_TestDir::WriteFile(dir / "rest.kvt", rest);
@@ -282,7 +272,7 @@ TEST(AnimInspectMain, SkeletonErrorsUnitShellAndGate) {
   }
   // The gate on the largest object-space error, at a given shell.
   qvl_TestDir dir;
-  Convert(dir, true);
+  ConvertExample(dir, true);
   const std::vector<std::string> job{"walk.kvt", "-job", "job.kvt", "-refdir", kExampleDir};
   const auto with = [&](std::vector<std::string> more) {
     std::vector<std::string> all = job;

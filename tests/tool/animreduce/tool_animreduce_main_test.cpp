@@ -8,12 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "tests/tool/boneanim/tool_boneanim_example.h"
 #include "tests/util/file/util_file_testdir.h"
 #include "tests/util/file/util_file_testprogram.h"
 
 namespace {
 
-const std::string kExampleDir = std::string(QVL_SOURCE_DIR) + "/examples/walk";
+using boneanim_test::ConvertExample;
+using boneanim_test::kExampleDir;
 
 // args, then the options naming the example's job and its rest pose's directory.
 std::vector<std::string> WithJob(std::vector<std::string> args, const std::string& job = "job.kvt") {
@@ -21,24 +23,11 @@ std::vector<std::string> WithJob(std::vector<std::string> args, const std::strin
   return args;
 }
 
-// The example converted by boneanim into dir/walk.kvt (text, packed when
-// compress), with its job as dir/job.kvt.
-void Convert(const qvl_TestDir& dir, bool compress) {
-  std::string job = qvl_TestDir::ReadFile(kExampleDir + "/walk.job.kvt");
-  const std::size_t at = job.find("compress false");
-  ASSERT_NE(at, std::string::npos);
-  if (compress) job.replace(at, 14, "compress true");
-  qvl_TestDir::WriteFile(dir / "job.kvt", job);
-  const qvl_TestOutcome r = qvl_TestRunProgram(
-      QVL_BONEANIM_EXE, dir.Path(), {"job.kvt", "walk.kvt", "-refdir", kExampleDir, "-quiet", "1"});
-  ASSERT_EQ(r.exitCode, 0) << r.err;
-}
-
 TEST(AnimReduceMain, ChainKeepsTheInspectorsErrorWithinTheBound) {
   for (const bool packed : {false, true}) {
     SCOPED_TRACE(packed);
     qvl_TestDir dir;
-    Convert(dir, packed);
+    ConvertExample(dir, packed);
     const qvl_TestOutcome r = qvl_TestRunProgram(QVL_ANIMREDUCE_EXE, dir.Path(),
                                                  WithJob({"walk.kvt", "small.kvt", "-max-error", "0.01"}));
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
@@ -69,7 +58,7 @@ TEST(AnimReduceMain, ChainKeepsTheInspectorsErrorWithinTheBound) {
 
 TEST(AnimReduceMain, BadInputIsAnErrorAndWritesNothing) {
   qvl_TestDir dir;
-  Convert(dir, false);
+  ConvertExample(dir, false);
   // A job whose animation lacks all but one of the file's bones.
   qvl_TestDir::WriteFile(dir / "hips.kvt",
                          "format \"quorvel_path_5\" data { path_array { name \"Hips\" range 0 1 frame_array "
